@@ -1,0 +1,74 @@
+// One archive being unpacked: its boundary, the open file, the current
+// part's output path, and the block of bytes read ahead of the parser.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "boundary_matcher.h"
+#include "text.h"
+
+// The archive is read in blocks of this size; a longer line grows the block.
+inline constexpr std::size_t READ_BLOCK = 1 << 20;
+// Characters of a location line that come before the part's path.
+inline constexpr std::size_t LOCATION_PREFIX_LENGTH = 29;
+
+struct ArchiveReader {
+  std::string boundary;
+  int file = -1;
+  std::optional<std::string> part_name;
+  std::optional<std::string> part_dir;
+
+  std::string path;         // as given on the command line, for messages
+  BoundaryMatcher matcher;  // built once the boundary is known
+  Text block;               // bytes read ahead; lines are views into it
+  std::size_t begin = 0;    // first byte of the block not yet handed out
+  bool at_eof = false;
+  bool closed = false;  // the close delimiter has been read
+
+  ArchiveReader() = default;
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+  ArchiveReader(ArchiveReader&& other) noexcept;
+  ArchiveReader& operator=(ArchiveReader&&) = delete;
+  ~ArchiveReader();
+};
+
+// The next line with its line end (LF, or CR LF), or none at the end of the
+// archive. The view stays valid until the next read from the same reader.
+std::optional<std::string_view> read_line(ArchiveReader& reader);
+
+// True when every byte of the archive has been handed out.
+bool at_end(ArchiveReader& reader);
+
+// A run of whole lines of a part's body, none of which holds the boundary.
+struct BodyChunk {
+  std::string_view lines;
+  bool boundary_found = false;  // the boundary line has been read past
+};
+
+// Hands out body lines in large runs, up to the next boundary line, which it
+// reads past (marking the reader closed when it is the close delimiter).
+// An empty run without boundary_found means the archive has ended.
+BodyChunk read_body_chunk(ArchiveReader& reader);
+
+// True when `line` holds the boundary directly followed by "--".
+bool is_close_delimiter(const ArchiveReader& reader, std::string_view line);
+
+// Opens the archive and reads its header up to the boundary; every failure
+// is fatal.
+ArchiveReader open_archive(std::string_view path);
+
+// Reads up to and past the first line that holds the boundary; false when the
+// archive ends first.
+bool skip_to_first_boundary(ArchiveReader& reader);
+
+// Cuts a line end: a CR or LF among the last two bytes, the one before last
+// looked at first, ends the text there.
+std::string_view cut_line_end(std::string_view line);
+
+// Reads the next part: sets part_name and part_dir and returns its body
+// (possibly empty), or none when no further part can be read.
+std::optional<Text> read_part(ArchiveReader& reader, int& is_base64);

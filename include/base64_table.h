@@ -1,0 +1,24 @@
+// The base64 alphabet as base64.conf gives it: one 6-bit value per byte.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+struct Base64table {
+  std::array<std::uint8_t, 256> entries{};  // all 0 until loaded
+  bool table_loaded = false;
+};
+
+// The process-wide table, loaded by the first PartDecoder.
+extern Base64table base64table;
+
+// Fills `table` from the bytes of a base64.conf, echoing every line that sets
+// an entry. A malformed line is fatal.
+void parse_base64conf(std::string_view content, Base64table& table);
+
+// Loads ./base64.conf into `base64table`, or ends the process.
+void load_base64table();
+
+// True when `table` is exactly the RFC 2045 alphabet (and nothing else).
+bool is_rfc2045_table(const Base64table& table);

@@ -1,0 +1,95 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "archive_reader.h"
+#include "messages.h"
+
+ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
+    : boundary(std::move(other.boundary)),
+      file(std::exchange(other.file, -1)),
+      part_name(std::move(other.part_name)),
+      part_dir(std::move(other.part_dir)),
+      path(std::move(other.path)),
+      matcher(std::move(other.matcher)),
+      block(std::move(other.block)),
+      begin(std::exchange(other.begin, 0)),
+      at_eof(other.at_eof),
+      closed(other.closed) {}
+
+ArchiveReader::~ArchiveReader() {
+  if (file >= 0) ::close(file);
+}
+
+namespace {
+
+int open_for_reading(const std::string& path) {
+  // Non-blocking, so that a FIFO without a writer does not hang the open;
+  // reading then blocks again as usual.
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+// The boundary parameter of a Content-Type line: quoted and read as written,
+// or a bare token that ends at ";", a blank, a tab or the line end.
+std::string_view boundary_of(std::string_view line) {
+  const std::size_t keyword = line.find("boundary=");
+  if (keyword == std::string_view::npos) fail_header();
+  std::string_view value = line.substr(keyword + 9);
+  std::string_view boundary;
+  if (!value.empty() && value.front() == '"') {
+    const std::size_t quote = value.find('"', 1);
+    if (quote == std::string_view::npos) fail_header();
+    boundary = value.substr(1, quote - 1);
+  } else {
+    boundary = value.substr(0, value.find_first_of("; \t\r\n"));
+  }
+  if (boundary.empty()) fail_header();
+  return boundary;
+}
+
+}  // namespace
+
+ArchiveReader open_archive(std::string_view path) {
+  ArchiveReader reader;
+  reader.path = std::string(path);
+  reader.file = open_for_reading(reader.path);
+  if (reader.file < 0) fail_cannot_open(path);
+  reader.block.reserve_more(READ_BLOCK);
+
+  for (;;) {
+    const std::optional<std::string_view> line = read_line(reader);
+    if (!line) fail_header();
+    if (line->find("Content-Type") != std::string_view::npos) {
+      reader.boundary = std::string(boundary_of(*line));
+      break;
+    }
+  }
+  reader.matcher = BoundaryMatcher(reader.boundary);
+  return reader;
+}
+
+bool skip_to_first_boundary(ArchiveReader& reader) {
+  for (;;) {
+    const std::optional<std::string_view> line = read_line(reader);
+    if (!line) return false;
+    if (reader.matcher.find(*line) != BoundaryMatcher::npos) {
+      reader.closed = is_close_delimiter(reader, *line);
+      return true;
+    }
+  }
+}

@@ -1,0 +1,80 @@
+#include <cstring>
+
+#include "archive_reader.h"
+#include "messages.h"
+
+std::string_view cut_line_end(std::string_view line) {
+  const std::size_t n = line.size();
+  if (n >= 2 && (line[n - 2] == '\r' || line[n - 2] == '\n'))
+    return line.substr(0, n - 2);
+  if (n >= 1 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
+    return line.substr(0, n - 1);
+  return line;
+}
+
+namespace {
+
+// Base64 bodies are kept without line ends; each line is cut on its own.
+void append_base64_lines(Text& body, std::string_view lines) {
+  body.reserve_more(lines.size());
+  char* out = body.data() + body.size();
+  const char* p = lines.data();
+  const char* const stop = p + lines.size();
+  while (p < stop) {
+    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(stop - p));
+    const char* line_end = lf ? static_cast<const char*>(lf) + 1 : stop;
+    const std::string_view kept =
+        cut_line_end({p, static_cast<std::size_t>(line_end - p)});
+    std::memcpy(out, kept.data(), kept.size());
+    out += kept.size();
+    p = line_end;
+  }
+  body.grow_size(static_cast<std::size_t>(out - (body.data() + body.size())));
+}
+
+}  // namespace
+
+std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
+  reader.part_name.reset();
+  reader.part_dir.reset();
+  if (reader.closed) return std::nullopt;
+
+  const std::optional<std::string_view> location = read_line(reader);
+  if (!location) return std::nullopt;
+  const std::string_view path = cut_line_end(*location);
+  // A location line this short holds no path: a blank line after the
+  // closing boundary, say. It is only an error when a body follows.
+  const bool has_path = path.size() > LOCATION_PREFIX_LENGTH;
+  std::string name(has_path ? path.substr(LOCATION_PREFIX_LENGTH) : "");
+
+  const std::optional<std::string_view> encoding = read_line(reader);
+  if (!encoding) {
+    if (!has_path) return std::nullopt;
+    fail_part_format();
+  }
+  is_base64 = encoding->find("base64") != std::string_view::npos ? 1 : 0;
+
+  Text body;
+  if (read_line(reader) && read_line(reader)) {
+    if (!has_path) {
+      if (at_end(reader)) return std::nullopt;
+      fail_part_format();
+    }
+    for (;;) {
+      const BodyChunk chunk = read_body_chunk(reader);
+      if (is_base64)
+        append_base64_lines(body, chunk.lines);
+      else
+        body.append(chunk.lines);
+      if (chunk.boundary_found || chunk.lines.empty()) break;
+    }
+  } else if (!has_path) {
+    return std::nullopt;
+  }
+
+  const std::size_t slash = name.rfind('/');
+  reader.part_dir = slash == std::string::npos ? std::string()
+                                               : name.substr(0, slash);
+  reader.part_name = std::move(name);
+  return body;
+}

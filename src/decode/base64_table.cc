@@ -1,0 +1,97 @@
+#include "base64_table.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "messages.h"
+
+Base64table base64table;
+
+namespace {
+
+// The configuration file is read as a line read of this many bytes would
+// read it: a longer line counts as several.
+constexpr std::size_t CONF_LINE_MAX = 255;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+void parse_line(std::string_view line, Base64table& table) {
+  if (line.empty() || !is_digit(line[0])) return;
+  std::uint32_t value = 0;  // wraps modulo 2^32, as the format always has
+  std::size_t position = 0;
+  while (position < line.size() && is_digit(line[position])) {
+    value = value * 10 + static_cast<std::uint32_t>(line[position] - '0');
+    ++position;
+  }
+  if (value == 0) return;
+  ++position;  // the separator, whatever it is
+  if (position > line.size())
+    fail_table_format(line, position, line.size());
+  // Right after the separator may stand the line's end: entry 0 is then set.
+  const char character = position < line.size() ? line[position] : '\0';
+  say("Base64table [");
+  say({&character, 1});
+  say("]  = ");
+  say_number(static_cast<std::int32_t>(value));
+  say("\n");
+  table.entries[static_cast<unsigned char>(character)] =
+      static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+void parse_base64conf(std::string_view content, Base64table& table) {
+  std::size_t at = 0;
+  while (at < content.size()) {
+    std::size_t limit = content.size() - at;
+    if (limit > CONF_LINE_MAX) limit = CONF_LINE_MAX;
+    std::string_view chunk = content.substr(at, limit);
+    const std::size_t lf = chunk.find('\n');
+    if (lf != std::string_view::npos) chunk = chunk.substr(0, lf + 1);
+    at += chunk.size();
+    // A NUL byte ends the line's text, as it would a C string.
+    parse_line(chunk.substr(0, chunk.find('\0')), table);
+  }
+}
+
+void load_base64table() {
+  std::string content;
+  try {
+    content.reserve(4096);
+  } catch (const std::bad_alloc&) {
+    fail_table_no_memory();
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+      std::fopen("base64.conf", "rb"), &std::fclose);
+  if (!file) fail_table_missing();
+  char buffer[4096];
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    if (got > 0) {
+      try {
+        content.append(buffer, got);
+      } catch (const std::bad_alloc&) {
+        fail_table_no_memory();
+      }
+    }
+    if (got < sizeof buffer) break;
+  }
+  // A directory by that name opens but can't be read: it is no table.
+  if (std::ferror(file.get())) fail_table_missing();
+  file.reset();
+  parse_base64conf(content, base64table);
+  base64table.table_loaded = true;
+  say("Base64 nahran...\n");
+}
+
+bool is_rfc2045_table(const Base64table& table) {
+  static constexpr std::string_view alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::array<std::uint8_t, 256> expected{};
+  for (std::size_t i = 0; i < alphabet.size(); ++i)
+    expected[static_cast<unsigned char>(alphabet[i])] =
+        static_cast<std::uint8_t>(i);
+  return table.entries == expected;
+}

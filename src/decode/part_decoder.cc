@@ -1,0 +1,128 @@
+#include "part_decoder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <utility>
+
+#include "base64_decoder.h"
+#include "base64_table.h"
+#include "messages.h"
+#include "qp_decoder.h"
+
+namespace {
+
+// Input characters decoded before each write to the file.
+constexpr std::size_t DECODE_BLOCK = 1 << 20;
+
+// An output file written in large blocks; any failure to write is fatal.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : path_(path) {
+    do {
+      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                   0666);
+    } while (fd_ < 0 && errno == EINTR);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool is_open() const { return fd_ >= 0; }
+
+  void write(const void* bytes, std::size_t count) {
+    const char* p = static_cast<const char*>(bytes);
+    while (count > 0) {
+      const ssize_t done = ::write(fd_, p, count);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) fail_write(path_);
+      p += done;
+      count -= static_cast<std::size_t>(done);
+    }
+  }
+
+  void close() {
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && errno != EINTR) fail_write(path_);
+  }
+
+ private:
+  const std::string& path_;
+  int fd_ = -1;
+};
+
+// The decoder's lookup tables, rebuilt only when the table has changed.
+const Base64Decoder& prepared_decoder() {
+  static std::unique_ptr<Base64Decoder> decoder;
+  static Base64table built_from;
+  if (!decoder || built_from.entries != base64table.entries) {
+    decoder = std::make_unique<Base64Decoder>(base64table);
+    built_from = base64table;
+  }
+  return *decoder;
+}
+
+unsigned char* output_block() {
+  // Room for a block of decoded bytes and the word store past its end.
+  static const std::unique_ptr<unsigned char[]> block(
+      new unsigned char[DECODE_BLOCK + 8]);
+  return block.get();
+}
+
+void write_base64(std::string_view body, OutputFile& file) {
+  const Base64Decoder& decoder = prepared_decoder();
+  unsigned char* out = output_block();
+  const Base64Split split = split_base64_body(body);
+  constexpr std::size_t groups_per_block = DECODE_BLOCK / 4;
+  std::size_t done = 0;
+  while (done < split.whole_groups) {
+    std::size_t groups = split.whole_groups - done;
+    if (groups > groups_per_block) groups = groups_per_block;
+    decode_base64_groups(decoder, body.data() + done * 4, groups, out);
+    file.write(out, groups * 3);
+    done += groups;
+  }
+  if (!body.empty()) {
+    const std::size_t count = decode_base64_final(
+        decoder, body.substr(done * 4), split.padding, out);
+    file.write(out, count);
+  }
+}
+
+void write_quoted_printable(std::string_view body, OutputFile& file) {
+  char* out = reinterpret_cast<char*>(output_block());
+  std::size_t position = 0;
+  while (position < body.size()) {
+    const std::size_t stop = body.size() - position > DECODE_BLOCK
+                                 ? position + DECODE_BLOCK
+                                 : body.size();
+    file.write(out, decode_quoted_printable(body, position, stop, out));
+  }
+}
+
+}  // namespace
+
+PartDecoder::PartDecoder(Text body, int base64)
+    : content(std::move(body)), is_base64(base64) {
+  if (!base64table.table_loaded) load_base64table();
+}
+
+int write_part(const PartDecoder& decoder, const std::string& path) {
+  say("Zapis souboru ");
+  say(path);
+  say(", enc: ");
+  say_number(decoder.is_base64);
+  say("\n");
+  OutputFile file(path);
+  if (!file.is_open()) return -1;
+  if (decoder.is_base64 != 0)
+    write_base64(decoder.content.view(), file);
+  else
+    write_quoted_printable(decoder.content.view(), file);
+  file.close();
+  return 0;
+}

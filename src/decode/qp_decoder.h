@@ -1,0 +1,17 @@
+// Quoted-printable decoding.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Decodes `body` from `position` on while `position` < `stop`, advancing it,
+// and returns the number of bytes written to `out`, which needs room for
+// stop - position bytes. An escape that starts before `stop` may read up to
+// two bytes past it, never past the end of `body`.
+std::size_t decode_quoted_printable(std::string_view body,
+                                    std::size_t& position, std::size_t stop,
+                                    char* out);
+
+// A whole body at once, for tests and small inputs.
+std::string decode_quoted_printable(std::string_view body);

@@ -1,0 +1,37 @@
+#include "extract.h"
+
+#include <cstdio>
+
+#include "directory.h"
+#include "messages.h"
+#include "part_decoder.h"
+#include "path_guard.h"
+
+void extract_parts(ArchiveReader& reader) {
+  if (!skip_to_first_boundary(reader)) return;
+  int is_base64 = 0;
+  for (;;) {
+    std::optional<Text> body = read_part(reader, is_base64);
+    if (!body) return;
+    const PartDecoder decoder(std::move(*body), is_base64);
+    check_part_path(*reader.part_name);
+    make_directory(*reader.part_dir);
+    if (write_part(decoder, *reader.part_name) != 0) fail_cannot_create();
+    reader.part_name.reset();
+    reader.part_dir.reset();
+  }
+}
+
+int run(int argc, char** argv) {
+  if (argc < 2) fail_no_argument();
+  for (int i = 1; i < argc; ++i) {
+    say("argc: ");
+    say_number(argc - i);
+    say(", argv[1]: ");
+    say(argv[i]);
+    say("\n");
+    ArchiveReader reader = open_archive(argv[i]);
+    extract_parts(reader);
+  }
+  return STATUS_OK;
+}

@@ -1,0 +1,91 @@
+#include "messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void print_and_exit(int status, std::string_view message) {
+  say(message);
+  std::fflush(stdout);
+  std::exit(status);
+}
+
+FatalHandler current_handler = print_and_exit;
+
+}  // namespace
+
+void say(std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void say_number(std::int64_t value) { say(std::to_string(value)); }
+
+FatalHandler set_fatal_handler(FatalHandler handler) {
+  FatalHandler previous = current_handler;
+  current_handler = handler ? handler : print_and_exit;
+  return previous;
+}
+
+void fatal(int status, std::string_view message) {
+  current_handler(status, message);
+  std::abort();  // a handler that returns has broken its contract
+}
+
+void fail_no_argument() { fatal(STATUS_NO_ARGUMENT, "Chybi parametr.\n"); }
+
+void fail_cannot_open(std::string_view path) {
+  std::string message = "Chyba. Nemohu otevrit soubor";
+  message.append(path).append(".\n");
+  fatal(STATUS_CANNOT_OPEN, message);
+}
+
+// Header faults end the run without a word.
+void fail_header() { fatal(STATUS_BAD_FORMAT, {}); }
+
+void fail_part_format() {
+  fatal(STATUS_BAD_FORMAT, "Chyba. Soubor zrejme nema spravny format.\n");
+}
+
+void fail_table_no_memory() {
+  fatal(STATUS_CANNOT_OPEN, "Chyba. Malo pameti. \n");
+}
+
+void fail_table_missing() {
+  fatal(STATUS_BAD_FORMAT,
+        "Chyba. Tabulka rozlozeni [base64.conf] nenalezena.\n");
+}
+
+void fail_table_format(std::string_view line, std::size_t position,
+                       std::size_t length) {
+  std::string message = "Chyba. Soubor [base64.conf] ma chybny format. \n";
+  message.append("Radek: ").append(line);
+  message.append("; i = ").append(std::to_string(position));
+  message.append(" strlen: ").append(std::to_string(length)).append("\n");
+  fatal(STATUS_BAD_FORMAT, message);
+}
+
+// The "Zapis souboru " line has already said which file it was.
+void fail_cannot_create() { fatal(STATUS_CANNOT_WRITE, {}); }
+
+void fail_unsafe_path(std::string_view path) {
+  std::string message = "Chyba. Cesta ";
+  message.append(path.substr(0, path.find('\0')));
+  message.append(" vede mimo aktualni adresar.\n");
+  fatal(STATUS_CANNOT_WRITE, message);
+}
+
+void fail_write(std::string_view path) {
+  std::string message = "Chyba. Zapis do souboru ";
+  message.append(path).append(" selhal.\n");
+  fatal(STATUS_CANNOT_WRITE, message);
+}
+
+void fail_no_memory() {
+  fatal(STATUS_NO_MEMORY, "Chyba. Nedostatek pameti. \n");
+}
+
+void fail_no_memory_directory() {
+  fatal(STATUS_NO_MEMORY, "Nedostatek pameti. \n");
+}
