@@ -8,7 +8,7 @@
 #include "text.h"
 
 struct PartDecoder {
-  Text content;               // the body, owned
+  Text content;                // the body, owned
   std::int32_t is_base64 = 0;  // 1 for base64, 0 for quoted-printable
 
   // Takes the body over; the first decoder of the process loads base64.conf.

@@ -22,9 +22,8 @@ void refill(ArchiveReader& reader) {
     block.reserve_more(block.capacity() > READ_BLOCK ? block.capacity()
                                                      : READ_BLOCK);
   for (;;) {
-    const ssize_t got =
-        ::read(reader.file, block.data() + block.size(),
-               block.capacity() - block.size());
+    const ssize_t got = ::read(reader.file, block.data() + block.size(),
+                               block.capacity() - block.size());
     if (got > 0) {
       block.grow_size(static_cast<std::size_t>(got));
       return;
@@ -49,8 +48,7 @@ std::optional<std::string_view> read_line(ArchiveReader& reader) {
     const char* window = reader.block.data() + reader.begin;
     const std::size_t available = reader.block.size() - reader.begin;
     if (scanned < available) {
-      const void* lf =
-          std::memchr(window + scanned, '\n', available - scanned);
+      const void* lf = std::memchr(window + scanned, '\n', available - scanned);
       if (lf != nullptr) {
         const std::size_t length = offset_after(window, lf);
         reader.begin += length;

@@ -73,8 +73,8 @@ std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
   }
 
   const std::size_t slash = name.rfind('/');
-  reader.part_dir = slash == std::string::npos ? std::string()
-                                               : name.substr(0, slash);
+  reader.part_dir =
+      slash == std::string::npos ? std::string() : name.substr(0, slash);
   reader.part_name = std::move(name);
   return body;
 }

@@ -40,8 +40,7 @@ void decode_base64_groups_scalar(const Base64Decoder& decoder, const char* in,
 std::size_t decode_base64_final(const Base64Decoder& decoder,
                                 std::string_view group, std::size_t padding,
                                 unsigned char* out) {
-  const std::size_t k =
-      group.size() > padding ? group.size() - padding : 0;
+  const std::size_t k = group.size() > padding ? group.size() - padding : 0;
   if (k <= 1) return 0;
   char full[4] = {0, 0, 0, 0};
   std::memcpy(full, group.data(), k);
@@ -61,8 +60,7 @@ Base64Split split_base64_body(std::string_view body) {
   return {(body.size() - 1) / 4, padding};
 }
 
-std::string decode_base64(const Base64Decoder& decoder,
-                          std::string_view body) {
+std::string decode_base64(const Base64Decoder& decoder, std::string_view body) {
   const Base64Split split = split_base64_body(body);
   std::string out(split.whole_groups * 3 + 4, '\0');
   auto* bytes = reinterpret_cast<unsigned char*>(out.data());

@@ -27,8 +27,7 @@ void parse_line(std::string_view line, Base64table& table) {
   }
   if (value == 0) return;
   ++position;  // the separator, whatever it is
-  if (position > line.size())
-    fail_table_format(line, position, line.size());
+  if (position > line.size()) fail_table_format(line, position, line.size());
   // Right after the separator may stand the line's end: entry 0 is then set.
   const char character = position < line.size() ? line[position] : '\0';
   say("Base64table [");

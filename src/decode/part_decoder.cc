@@ -22,8 +22,8 @@ class OutputFile {
  public:
   explicit OutputFile(const std::string& path) : path_(path) {
     do {
-      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                   0666);
+      fd_ =
+          ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
   }
   OutputFile(const OutputFile&) = delete;
@@ -87,8 +87,8 @@ void write_base64(std::string_view body, OutputFile& file) {
     done += groups;
   }
   if (!body.empty()) {
-    const std::size_t count = decode_base64_final(
-        decoder, body.substr(done * 4), split.padding, out);
+    const std::size_t count =
+        decode_base64_final(decoder, body.substr(done * 4), split.padding, out);
     file.write(out, count);
   }
 }
