@@ -41,6 +41,11 @@ std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
 
   const std::optional<std::string_view> location = read_line(reader);
   if (!location) return std::nullopt;
+  // A close delimiter right after a boundary line: an empty last part.
+  if (is_close_delimiter(reader, *location)) {
+    reader.closed = true;
+    return std::nullopt;
+  }
   const std::string_view path = cut_line_end(*location);
   // A location line this short holds no path: a blank line after the
   // closing boundary, say. It is only an error when a body follows.
