@@ -36,6 +36,16 @@ def conf_echo():
                      for n in range(1, 64)) + b"Base64 nahran...\n")
 
 
+def progress(left, path):
+    """The progress line printed before an archive is opened."""
+    return b"argc: %d, argv[1]: %s\n" % (left, os.fsencode(path))
+
+
+def writing(path, is_base64):
+    """The line printed before a part is written."""
+    return b"Zapis souboru %s, enc: %d\n" % (path, 1 if is_base64 else 0)
+
+
 @dataclass(frozen=True)
 class Symlink:
     """A symbolic link in a tree snapshot (never followed)."""
@@ -122,7 +132,7 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
     try:
         if conf is True:
             conf = base64_conf()
-        if conf:
+        if isinstance(conf, bytes):  # b"" writes an empty file
             write_tree(root, {CONF_NAME: conf})
         write_tree(root, archives)
         if files:
@@ -145,7 +155,12 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
             shutil.rmtree(root, ignore_errors=True)
 
 
-def archive(parts, boundary=b"B", nl=b"\n", header=None, close=True,
+# "=_" never occurs in base64 or quoted-printable text, so no encoded body
+# line can hold this boundary by chance.
+BOUNDARY = b"----=_NextPart_e2e.0001"
+
+
+def archive(parts, boundary=BOUNDARY, nl=b"\n", header=None, close=True,
             epilogue=b""):
     """Builds an archive with LF (or nl) line ends. parts: list of
     (path, encoding, body): path is what follows "file:///C:/" on the
