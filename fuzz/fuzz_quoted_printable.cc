@@ -1,0 +1,41 @@
+// The quoted-printable decoder. The file writer decodes a body in blocks, so
+// decoding in blocks of any size must give the same bytes as one call.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.h"
+#include "qp_decoder.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_setup();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size == 0) return 0;
+  // The first byte picks the block size; the rest is the body.
+  const std::size_t block = data[0] % 16 + 1;
+  const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  const std::string whole = decode_quoted_printable(body);
+  if (whole.size() > body.size()) fuzz_fail("output longer than input");
+
+  std::string pieces;
+  std::string out(body.size(), '\0');
+  std::size_t position = 0;
+  while (position < body.size()) {
+    const std::size_t stop =
+        body.size() - position > block ? position + block : body.size();
+    const std::size_t before = position;
+    const std::size_t written =
+        decode_quoted_printable(body, position, stop, out.data());
+    if (position <= before) fuzz_fail("no progress");
+    if (written > stop - before) fuzz_fail("wrote more than the block");
+    pieces.append(out.data(), written);
+  }
+  if (pieces != whole) fuzz_fail("blocks decode differently from the whole");
+  return 0;
+}
