@@ -53,6 +53,7 @@ class Symlink:
 
 
 DIR = None  # value of a directory in a tree snapshot
+REMOVED = "removed"  # value in Result.created() of an entry that is gone
 
 
 @dataclass
@@ -64,9 +65,13 @@ class Result:
     root: str = ""  # the temporary directory (removed after run() returns)
 
     def created(self):
-        """Entries that are new or changed by the run."""
-        return {p: v for p, v in self.tree.items()
-                if p not in self.before or self.before[p] != v}
+        """Entries that are new or changed by the run, and those it removed
+        (with the value REMOVED): {} when the run left the tree as it was."""
+        changes = {p: v for p, v in self.tree.items()
+                   if p not in self.before or self.before[p] != v}
+        changes.update({p: REMOVED for p in self.before
+                        if p not in self.tree})
+        return changes
 
 
 def snapshot(root):
