@@ -1,0 +1,50 @@
+"""Out of memory: a body larger than the address space the run may use ends
+with the out-of-memory message and 251, never a crash or a half-written
+file reported as success."""
+
+import os
+import resource
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+
+LIMIT = 40 << 20  # address space for the run: enough to start, not for 46 MB
+
+
+def limited():
+    resource.setrlimit(resource.RLIMIT_AS, (LIMIT, LIMIT))
+
+
+class OutOfMemory(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="mimeunpack-mem-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        harness.write_tree(self.root, {harness.CONF_NAME: harness.base64_conf()})
+
+    def run_limited(self, name, data):
+        harness.write_tree(self.root, {name: data})
+        return subprocess.run([harness.binary(), name], cwd=self.root,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, preexec_fn=limited,
+                              timeout=harness.TIMEOUT_SECONDS)
+
+    def test_body_larger_than_memory(self):
+        small = harness.archive([(b"small.txt", b"quoted-printable", b"hi\n")])
+        if self.run_limited("small.mht", small).returncode != 0:
+            self.skipTest("this build needs more address space than the "
+                          "limit (a sanitizer build)")
+        body = (b"A" * 76 + b"\n") * 600_000  # 46 MB of base64
+        big = harness.archive([(b"big.bin", b"base64", body)])
+        proc = self.run_limited("big.mht", big)
+        # The body is gathered before the first decoder loads base64.conf.
+        self.assertEqual(proc.stdout, harness.progress(1, "big.mht") +
+                         b"Chyba. Nedostatek pameti. \n")
+        self.assertEqual(proc.returncode, 251)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "big.bin")))
+
+
+if __name__ == "__main__":
+    harness.main()
