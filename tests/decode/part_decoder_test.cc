@@ -1,0 +1,146 @@
+#include "part_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::Outcome;
+using test_support::read_file;
+using test_support::reference_base64;
+using test_support::run_captured;
+using test_support::ScopedBase64table;
+using test_support::ScopedTempDir;
+using test_support::ThrowOnFatal;
+using test_support::write_file;
+
+// Output blocks are 1 MiB of decoded bytes or of quoted-printable input.
+constexpr std::size_t BLOCK = 1 << 20;
+
+class PartDecoderTest : public testing::Test {
+ protected:
+  PartDecoderTest() {
+    base64table = test_support::rfc2045_table();
+    base64table.table_loaded = true;
+  }
+
+  // Writes `body` to `path`; the result of write_part lands in `status_`.
+  Outcome write(std::string_view body, int is_base64, const std::string& path) {
+    Text text;
+    text.append(body);
+    const PartDecoder decoder(std::move(text), is_base64);
+    return run_captured([&] { status_ = write_part(decoder, path); });
+  }
+
+  ScopedTempDir dir_;
+  ThrowOnFatal fatal_;
+  ScopedBase64table saved_;
+  int status_ = 99;
+};
+
+TEST_F(PartDecoderTest, QuotedPrintablePart) {
+  const Outcome outcome = write("a=3Db=\r\nc\r\n=C3=A9\r\n", 0, "page.htm");
+  EXPECT_FALSE(outcome.fatal.has_value());
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(outcome.out, "Zapis souboru page.htm, enc: 0\n");
+  EXPECT_EQ(read_file("page.htm"), "a=bc\r\n\xc3\xa9\r\n");
+}
+
+TEST_F(PartDecoderTest, Base64Part) {
+  const Outcome outcome = write("iVBORw0KGgo=", 1, "image001.png");
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(outcome.out, "Zapis souboru image001.png, enc: 1\n");
+  // Python: base64.b64decode("iVBORw0KGgo=")
+  EXPECT_EQ(read_file("image001.png"), "\x89PNG\r\n\x1a\n");
+}
+
+TEST_F(PartDecoderTest, PathIsUsedAsGivenBelowTheCurrentDirectory) {
+  fs::create_directories("a b/c");
+  write("x", 0, "a b/c/d&e.txt");
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(read_file("a b/c/d&e.txt"), "x");
+}
+
+TEST_F(PartDecoderTest, EmptyBodiesWriteEmptyFiles) {
+  write("", 0, "empty.txt");
+  EXPECT_EQ(status_, 0);
+  write("", 1, "empty.bin");
+  EXPECT_EQ(status_, 0);
+  EXPECT_TRUE(fs::exists("empty.txt"));
+  EXPECT_EQ(fs::file_size("empty.txt"), 0u);
+  EXPECT_TRUE(fs::exists("empty.bin"));
+  EXPECT_EQ(fs::file_size("empty.bin"), 0u);
+}
+
+TEST_F(PartDecoderTest, ReplacesAnExistingFile) {
+  write_file("page.htm", std::string(5000, 'o'));
+  write("new", 0, "page.htm");
+  EXPECT_EQ(read_file("page.htm"), "new");
+}
+
+TEST_F(PartDecoderTest, FileThatCannotBeCreatedIsMinus1) {
+  fs::create_directory("taken");
+  for (const std::string path : {"missing/dir/f.txt", "taken", ""}) {
+    const Outcome outcome = write("x", 0, path);
+    EXPECT_FALSE(outcome.fatal.has_value());
+    EXPECT_EQ(status_, -1) << path;
+    EXPECT_EQ(outcome.out, "Zapis souboru " + path + ", enc: 0\n");
+  }
+  EXPECT_FALSE(fs::exists("missing"));
+}
+
+TEST_F(PartDecoderTest, FailedWriteIsReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  fs::create_symlink("/dev/full", "full.bin");
+  for (const int is_base64 : {0, 1}) {
+    const Outcome outcome = write("QUJD", is_base64, "full.bin");
+    ASSERT_TRUE(outcome.fatal.has_value());
+    EXPECT_EQ(outcome.fatal->status, STATUS_CANNOT_WRITE);
+    EXPECT_EQ(outcome.fatal->message,
+              "Chyba. Zapis do souboru full.bin selhal.\n");
+    EXPECT_EQ(outcome.out, "Zapis souboru full.bin, enc: " +
+                               std::to_string(is_base64) + "\n");
+  }
+}
+
+// Large bodies cross the decoder's output blocks; the final group must still
+// give only its whole bytes.
+TEST_F(PartDecoderTest, LargeBase64BodiesMatchTheOriginal) {
+  for (const std::size_t size :
+       {BLOCK / 4 * 3, BLOCK / 4 * 3 + 1, BLOCK / 4 * 3 + 2, 3 * BLOCK + 5}) {
+    const std::string data = test_support::pseudo_random_bytes(size, 3);
+    for (const bool pad : {true, false}) {
+      write(reference_base64(data, pad), 1, "big.bin");
+      EXPECT_EQ(status_, 0);
+      const std::string written = read_file("big.bin");
+      EXPECT_EQ(written.size(), data.size()) << size << " pad " << pad;
+      EXPECT_TRUE(written == data) << size << " pad " << pad;
+    }
+  }
+}
+
+// A quoted-printable body is decoded in blocks of input; escapes and soft
+// breaks that straddle a block's end must come out whole.
+TEST_F(PartDecoderTest, QuotedPrintableAcrossTheBlockEnd) {
+  const struct {
+    std::string tail;
+    std::string decoded;
+  } cases[] = {{"=41y", "Ay"}, {"=\r\ny", "y"}, {"=\r\n\r\ny", "\r\ny"},
+               {"=\ny", "y"},  {"=\ry", "y"},   {"=3d=3D", "=="},
+               {"=G", "G"},    {"=4", "4"},     {"=", ""}};
+  for (const auto& c : cases) {
+    for (std::size_t back = 1; back <= 4; ++back) {
+      const std::string lead(BLOCK - back, 'x');
+      write(lead + c.tail, 0, "big.txt");
+      const std::string written = read_file("big.txt");
+      EXPECT_TRUE(written == lead + c.decoded) << c.tail << " at -" << back;
+    }
+  }
+}
+
+}  // namespace
