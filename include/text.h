@@ -18,11 +18,11 @@ class Text {
   ~Text();
 
   char* data() { return data_; }
-  const char* data() const { return data_; }
-  std::size_t size() const { return size_; }
-  std::size_t capacity() const { return capacity_; }
-  bool empty() const { return size_ == 0; }
-  std::string_view view() const { return {data_, size_}; }
+  [[nodiscard]] const char* data() const { return data_; }
+  [[nodiscard]] std::size_t size() const { return size_; }
+  [[nodiscard]] std::size_t capacity() const { return capacity_; }
+  [[nodiscard]] bool empty() const { return size_ == 0; }
+  [[nodiscard]] std::string_view view() const { return {data_, size_}; }
 
   // Makes room for at least `extra` more bytes; out of memory is fatal.
   void reserve_more(std::size_t extra);
