@@ -31,6 +31,9 @@ struct ArchiveReader {
   std::size_t begin = 0;    // first byte of the block not yet handed out
   bool at_eof = false;
   bool closed = false;  // the close delimiter has been read
+  // The last part's body, handed back once written: the next body reuses its
+  // memory instead of faulting in fresh pages.
+  Text spare_body;
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;

@@ -16,6 +16,8 @@ class BoundaryMatcher {
 
   // Offset of the first occurrence in `haystack`, or npos.
   std::size_t find(std::string_view haystack) const;
+  // The Horspool reference for find; also its fallback without AVX2.
+  std::size_t find_horspool(std::string_view haystack) const;
   std::size_t size() const { return needle_.size(); }
 
  private:

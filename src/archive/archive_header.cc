@@ -18,7 +18,8 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       block(std::move(other.block)),
       begin(std::exchange(other.begin, 0)),
       at_eof(other.at_eof),
-      closed(other.closed) {}
+      closed(other.closed),
+      spare_body(std::move(other.spare_body)) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);

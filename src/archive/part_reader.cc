@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "archive_reader.h"
+#include "line_ends.h"
 #include "messages.h"
 
 std::string_view cut_line_end(std::string_view line) {
@@ -17,19 +18,7 @@ namespace {
 // Base64 bodies are kept without line ends; each line is cut on its own.
 void append_base64_lines(Text& body, std::string_view lines) {
   body.reserve_more(lines.size());
-  char* out = body.data() + body.size();
-  const char* p = lines.data();
-  const char* const stop = p + lines.size();
-  while (p < stop) {
-    const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(stop - p));
-    const char* line_end = lf ? static_cast<const char*>(lf) + 1 : stop;
-    const std::string_view kept =
-        cut_line_end({p, static_cast<std::size_t>(line_end - p)});
-    std::memcpy(out, kept.data(), kept.size());
-    out += kept.size();
-    p = line_end;
-  }
-  body.grow_size(static_cast<std::size_t>(out - (body.data() + body.size())));
+  body.grow_size(copy_without_line_ends(lines, body.data() + body.size()));
 }
 
 }  // namespace
@@ -59,7 +48,8 @@ std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
   }
   is_base64 = encoding->find("base64") != std::string_view::npos ? 1 : 0;
 
-  Text body;
+  Text body = std::move(reader.spare_body);
+  body.clear();
   if (read_line(reader) && read_line(reader)) {
     if (!has_path) {
       if (at_end(reader)) return std::nullopt;

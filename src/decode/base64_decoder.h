@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base64_table.h"
+#include "cpu_features.h"
 
 // Lookup tables prepared once from a Base64table: each character's share of
 // the three bytes of its group, so a group costs four lookups and three ORs.
@@ -22,6 +23,13 @@ struct Base64Decoder {
 // room for 3 * groups + 1 bytes.
 void decode_base64_groups(const Base64Decoder& decoder, const char* in,
                           std::size_t groups, unsigned char* out);
+
+// decode_base64_groups with the vector paths of `level`, which the processor
+// must support; for tests and benchmarks that pit each path against the
+// reference. Only the RFC 2045 alphabet has vector paths.
+void decode_base64_groups_at(VectorLevel level, const Base64Decoder& decoder,
+                             const char* in, std::size_t groups,
+                             unsigned char* out);
 
 // The table-driven reference for decode_base64_groups.
 void decode_base64_groups_scalar(const Base64Decoder& decoder, const char* in,

@@ -13,10 +13,11 @@ void extract_parts(ArchiveReader& reader) {
   for (;;) {
     std::optional<Text> body = read_part(reader, is_base64);
     if (!body) return;
-    const PartDecoder decoder(std::move(*body), is_base64);
+    PartDecoder decoder(std::move(*body), is_base64);
     check_part_path(*reader.part_name);
     make_directory(*reader.part_dir);
     if (write_part(decoder, *reader.part_name) != 0) fail_cannot_create();
+    reader.spare_body = std::move(decoder.content);
     reader.part_name.reset();
     reader.part_dir.reset();
   }
