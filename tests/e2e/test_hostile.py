@@ -1,0 +1,449 @@
+"""End to end: archives and archive paths from strangers. Every run ends with
+a documented message and status, never a crash or a hang, and nothing is
+made where it must not be.
+
+Run: python3 test_hostile.py [path/to/mimeunpack]
+"""
+
+import base64
+import hashlib
+import os
+import random
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import unittest  # noqa: E402
+
+import harness as h  # noqa: E402
+from harness import BOUNDARY, progress, writing  # noqa: E402
+
+B64 = b"base64"
+QP = b"quoted-printable"
+FORMAT = b"Chyba. Soubor zrejme nema spravny format.\n"
+SENTINEL = b"the user's own file\n"
+
+# Every line the tool may print, as the README's table lists them.
+DOCUMENTED_LINE = re.compile(
+    rb"argc: \d+, argv\[1\]: .*\n|Base64table \[.\]  = \d+\n|Base64 nahran\.\.\.\n"
+    rb"|Zapis souboru .*, enc: [01]\n|Chyba\. Soubor zrejme nema spravny format\.\n"
+    rb"|Chyba\. Cesta .* vede mimo aktualni adresar\.\n", re.S)
+
+
+def cannot_open(path):
+    return b"Chyba. Nemohu otevrit soubor" + os.fsencode(path) + b".\n"
+
+
+def unsafe(shown):
+    return b"Chyba. Cesta " + shown + b" vede mimo aktualni adresar.\n"
+
+
+def ok_stdout(*names, archive="a.mht"):
+    return progress(1, archive) + h.conf_echo() + b"".join(
+        writing(p, e) for p, e in names)
+
+
+class Outside(unittest.TestCase):
+    """Runs the tool in a run directory inside an outer directory that holds
+    a sentinel file; after every run the outer directory must hold nothing
+    but the sentinel, unchanged."""
+
+    TMPFS = False  # run in /dev/shm when it is there: many small files
+
+    def setUp(self):
+        where = "/dev/shm" if self.TMPFS and os.access("/dev/shm", os.W_OK) \
+            else None
+        self.outer = tempfile.mkdtemp(prefix="mimeunpack-hostile-", dir=where)
+        self.addCleanup(shutil.rmtree, self.outer, True)
+        with open(os.path.join(self.outer, "sentinel"), "wb") as f:
+            f.write(SENTINEL)
+        saved = tempfile.tempdir
+        tempfile.tempdir = self.outer  # the harness makes its run dir here
+        self.addCleanup(setattr, tempfile, "tempdir", saved)
+
+    def run_tool(self, archives, **kwargs):
+        r = h.run(archives, **kwargs)
+        self.assert_outside_untouched(keep=r.root if kwargs.get("keep") else None)
+        return r
+
+    def assert_outside_untouched(self, keep=None):
+        names = sorted(os.listdir(self.outer))
+        if keep:
+            names.remove(os.path.basename(keep))
+        self.assertEqual(names, ["sentinel"])
+        with open(os.path.join(self.outer, "sentinel"), "rb") as f:
+            self.assertEqual(f.read(), SENTINEL)
+
+
+class Traversal(Outside):
+
+    def test_paths_that_leave_the_directory_are_refused(self):
+        # (path on the location line, path as the message shows it)
+        tag = b"mimeunpack-hostile-%d" % os.getpid()
+        cases = [
+            (b"/tmp/" + tag, b"/tmp/" + tag),
+            (b"/", b"/"),
+            (b"//" + tag, b"//" + tag),
+            (b"..", b".."),
+            (b"../sentinel", b"../sentinel"),
+            (b"../" + tag, b"../" + tag),
+            (b"a/../../" + tag, b"a/../../" + tag),
+            (b"a/b/../../../" + tag, b"a/b/../../../" + tag),
+            (b"a/../x", b"a/../x"),  # stays inside, still refused
+            (b"sub/..", b"sub/.."),
+            (b"a\0/../../" + tag, b"a"),  # the message stops at the NUL
+            (b"x\0", b"x"),
+            (b"\0", b""),
+        ]
+        for path, shown in cases:
+            for enc, body in ((QP, b"data\n"), (B64, b"QUJD\n")):
+                with self.subTest(path=path, enc=enc):
+                    arc = h.archive([(b"first.txt", QP, b"1\n"),
+                                     (path, enc, body),
+                                     (b"never.txt", QP, b"n\n")])
+                    r = self.run_tool({"a.mht": arc})
+                    self.assertEqual(r.stdout, ok_stdout((b"first.txt", 0)) +
+                                     unsafe(shown))
+                    self.assertEqual(r.status, 252)
+                    # Nothing of the refused part, not even its directory.
+                    self.assertEqual(r.created(), {"first.txt": b"1\n"})
+                    self.assertFalse(os.path.lexists(b"/tmp/" + tag))
+
+    def test_backslashes_are_plain_characters(self):
+        names = [b"..\\..\\evil.txt", b"\\abs.txt", b"a\\..\\..\\b.txt",
+                 b"dir/..\\x.txt", b"...", b"..x"]
+        arc = h.archive([(n, QP, b"%d\n" % i) for i, n in enumerate(names)])
+        r = self.run_tool({"a.mht": arc})
+        self.assertEqual(r.stdout, ok_stdout(*[(n, 0) for n in names]))
+        self.assertEqual(r.status, 0)
+        expected = {n.decode(): b"%d\n" % i for i, n in enumerate(names)}
+        expected["dir"] = h.DIR
+        self.assertEqual(r.created(), expected)
+
+
+class LongNames(Outside):
+
+    def test_component_over_255_bytes_cannot_be_created(self):
+        for path in (b"n" * 256, b"d" * 256 + b"/f.txt", b"ok/" + b"x" * 1000):
+            with self.subTest(length=len(path)):
+                arc = h.archive([(path, QP, b"x\n"), (b"later.txt", QP, b"l\n")])
+                r = self.run_tool({"a.mht": arc})
+                # The "Zapis souboru" line names the file; nothing follows.
+                self.assertEqual(r.stdout, ok_stdout((path, 0)))
+                self.assertEqual(r.status, 252)
+                made = r.created()
+                self.assertEqual({p: v for p, v in made.items() if v is not h.DIR},
+                                 {})
+                self.assertTrue(set(made) <= {"ok"})
+
+    def test_component_of_255_bytes_is_written(self):
+        name = b"n" * 255
+        r = self.run_tool({"a.mht": h.archive([(name, QP, b"x\n")])})
+        self.assertEqual(r.stdout, ok_stdout((name, 0)))
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.created(), {name.decode(): b"x\n"})
+
+    def test_path_over_4096_bytes_cannot_be_created(self):
+        path = b"/".join([b"d" * 250] * 20) + b"/f.txt"  # 5026 bytes
+        r = self.run_tool({"a.mht": h.archive([(path, B64, b"QUJD\n")])})
+        self.assertEqual(r.stdout, ok_stdout((path, 1)))
+        self.assertEqual(r.status, 252)
+        # Directories on the way may have been made; no file.
+        for rel, value in r.created().items():
+            self.assertIs(value, h.DIR, rel)
+            self.assertTrue(path.decode().startswith(rel + "/"), rel)
+
+    def test_two_hundred_levels(self):
+        path = b"d/" * 200 + b"deep.bin"
+        data = bytes(range(256))
+        r = self.run_tool({"a.mht": h.archive(
+            [(path, B64, base64.encodebytes(data))])})
+        self.assertEqual(r.stdout, ok_stdout((path, 1)))
+        self.assertEqual(r.status, 0)
+        made = r.created()
+        self.assertEqual(made.pop(path.decode()), data)
+        self.assertEqual(set(made), {"/".join(["d"] * k) for k in range(1, 201)})
+
+
+class ManyParts(Outside):
+
+    TMPFS = True
+
+    def test_hundred_thousand_tiny_parts(self):
+        count = 100_000
+        names = [b"p%d/%d" % (i % 100, i) for i in range(count)]
+        # Bodies from python's encoder: "i" as decimal text.
+        # Joined here: the harness's archive() grows one bytes object part
+        # by part, which is quadratic at this count.
+        head = h.archive([])
+        head = head[:head.rindex(b"--" + BOUNDARY + b"--")]
+        arc = head + b"".join(
+            h.archive([(n, B64, base64.b64encode(b"%d" % i) + b"\n")],
+                      header=b"", close=False)
+            for i, n in enumerate(names)) + b"--" + BOUNDARY + b"--\n"
+        r = self.run_tool({"a.mht": arc})
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.stdout, ok_stdout(*[(n, 1) for n in names]))
+        made = r.created()
+        self.assertEqual(len(made), count + 100)
+        for i, n in enumerate(names):
+            self.assertEqual(made[n.decode()], b"%d" % i)
+
+
+class HugeLine(Outside):
+    """One line of 256 MiB without a line end, the last thing in the archive.
+    Generated here, never committed."""
+
+    SIZE = 256 << 20
+
+    def test_single_line_of_256_mib_comes_back_whole(self):
+        need = 3 * self.SIZE  # archive, output, and a margin
+        free = shutil.disk_usage(self.outer).free
+        if free < need:
+            self.skipTest("needs %d MiB free in %s, has %d MiB" %
+                          (need >> 20, self.outer, free >> 20))
+        run_dir = tempfile.mkdtemp(dir=self.outer)
+        with open(os.path.join(run_dir, "base64.conf"), "wb") as f:
+            f.write(h.base64_conf())
+        # Printable bytes without "=" so the quoted-printable body is its
+        # own decoding; a period that doesn't divide the block sizes.
+        pattern = bytes(b for b in range(0x20, 0x7F) if b != ord("="))
+        chunk = pattern * ((1 << 20) // len(pattern) + 1)
+        digest = hashlib.sha256()
+        with open(os.path.join(run_dir, "big.mht"), "wb") as f:
+            f.write(h.archive([(b"big.txt", QP, b"")], close=False))
+            left = self.SIZE
+            while left:
+                piece = chunk[:min(left, len(chunk))]
+                f.write(piece)
+                digest.update(piece)
+                left -= len(piece)
+        proc = subprocess.run([h.binary(), "big.mht"], cwd=run_dir,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=600)
+        self.assertEqual(proc.stdout, ok_stdout((b"big.txt", 0),
+                                                archive="big.mht"))
+        self.assertEqual(proc.returncode, 0, proc.stderr[-2000:])
+        out = os.path.join(run_dir, "big.txt")
+        self.assertEqual(os.path.getsize(out), self.SIZE)
+        got = hashlib.sha256()
+        with open(out, "rb") as f:
+            for block in iter(lambda: f.read(1 << 22), b""):
+                got.update(block)
+        self.assertEqual(got.hexdigest(), digest.hexdigest())
+        self.assertEqual(sorted(os.listdir(run_dir)),
+                         ["base64.conf", "big.mht", "big.txt"])
+        shutil.rmtree(run_dir)
+        self.assert_outside_untouched()
+
+
+class Documented(Outside):
+
+    def assert_documented(self, r):
+        """stdout is a sequence of documented lines whose last one fits the
+        status."""
+        lines = re.findall(rb"[^\n]*\n", r.stdout)
+        self.assertEqual(b"".join(lines), r.stdout)
+        for line in lines:
+            self.assertRegex(line, DOCUMENTED_LINE)
+        self.assertIn(r.status, (0, 252, 253))
+        last = lines[-1] if lines else b""
+        if r.status == 252:
+            self.assertTrue(last.startswith((b"Zapis souboru", b"Chyba. Cesta")),
+                            r.stdout[-300:])
+        elif r.status == 253:
+            self.assertTrue(last == FORMAT or last.startswith(b"argc: "),
+                            r.stdout[-300:])
+        else:
+            self.assertFalse(last.startswith(b"Chyba"), r.stdout[-300:])
+
+
+class Garbage(Documented):
+
+    def test_random_bytes_without_a_header(self):
+        rng = random.Random(4)
+        for size in (0, 1, 255, 256, 4096, 65536, 1 << 20):
+            with self.subTest(size=size):
+                data = rng.randbytes(size)
+                data = data.replace(b"Content-Type", b"Content_Type")
+                r = self.run_tool({"g.bin": data})
+                self.assertEqual(r.stdout, progress(1, "g.bin"))
+                self.assertEqual(r.status, 253)
+                self.assertEqual(r.created(), {})
+
+    def test_random_bytes_after_a_header(self):
+        rng = random.Random(44)
+        for i in range(40):
+            with self.subTest(i=i):
+                # Garbage rich in line ends, boundaries and location lines.
+                pieces = [b"\n", b"\r\n", b"--B\n", b"--B--", b"=", b"/",
+                          b"..", b"\0", b"Content-Location: file:///C:/",
+                          b"base64", bytes([rng.randrange(256)])]
+                body = b"".join(rng.choice(pieces) if rng.random() < 0.5
+                                else bytes([rng.randrange(256)])
+                                for _ in range(rng.randrange(2000)))
+                arc = b'Content-Type: multipart/related; boundary="B"\n' + body
+                r = self.run_tool({"a.mht": arc}, keep=True)
+                try:
+                    self.assert_documented(r)
+                    for rel in r.created():
+                        self.assertNotIn("..", rel.split("/"))
+                finally:
+                    shutil.rmtree(r.root, ignore_errors=True)
+
+
+class Truncated(Documented):
+
+    def test_cut_at_every_byte(self):
+        html = b"<p>caf\xc3\xa9 &amp; more text</p>\n"
+        png = bytes(range(0, 256, 7))
+        arc = h.archive([
+            (b"page.htm", QP, html),
+            (b"img/p.png", B64, base64.encodebytes(png)),
+        ], nl=b"\r\n").replace(b"\n", b"\r\n").replace(b"\r\r\n", b"\r\n")
+        first_done = arc.index(b"--" + BOUNDARY, arc.index(b"page.htm")) + \
+            len(BOUNDARY) + 4
+        crlf_html = html.replace(b"\n", b"\r\n")
+        for cut in range(len(arc) + 1):
+            with self.subTest(cut=cut):
+                r = self.run_tool({"a.mht": arc[:cut]}, keep=True)
+                try:
+                    self.assert_documented(r)
+                    made = r.created()
+                    for rel, value in made.items():
+                        self.assertTrue(
+                            "page.htm".startswith(rel) or
+                            "img/p.png".startswith(rel), rel)
+                    # A part whose boundary line is whole comes back exact.
+                    if cut >= first_done:
+                        self.assertEqual(made["page.htm"], crlf_html)
+                    if cut == len(arc):
+                        self.assertEqual(r.status, 0)
+                        self.assertEqual(made["img/p.png"], png)
+                finally:
+                    shutil.rmtree(r.root, ignore_errors=True)
+
+
+class ArchivePath(Outside):
+
+    def test_a_directory(self):
+        r = self.run_tool({}, args=["sub"], files={"sub": h.DIR})
+        self.assertEqual(r.stdout, progress(1, "sub") + cannot_open("sub"))
+        self.assertEqual(r.status, 254)
+        self.assertEqual(r.created(), {})
+
+    def test_missing(self):
+        r = self.run_tool({}, args=["none.mht"])
+        self.assertEqual(r.stdout, progress(1, "none.mht") +
+                         cannot_open("none.mht"))
+        self.assertEqual(r.status, 254)
+        self.assertEqual(r.created(), {})
+
+    def test_unreadable(self):
+        arc = h.archive([(b"a.txt", QP, b"a\n")])
+        if os.geteuid() != 0:
+            r = self.run_tool({"a.mht": arc},
+                              setup=lambda root: os.chmod(
+                                  os.path.join(root, "a.mht"), 0))
+        else:
+            # chmod 000 doesn't stop root: run the tool as nobody.
+            try:
+                subprocess.run(["true"], user=65534, check=True)
+            except (OSError, subprocess.SubprocessError) as e:
+                self.skipTest("can't drop privileges: %s" % e)
+            root = tempfile.mkdtemp(dir=self.outer)
+            os.chmod(root, 0o755)
+            path = os.path.join(root, "a.mht")
+            with open(path, "wb") as f:
+                f.write(arc)
+            os.chmod(path, 0)
+            if not os.access(h.binary(), os.X_OK):
+                self.skipTest("binary not reachable")
+            proc = subprocess.run([h.binary(), "a.mht"], cwd=root, user=65534,
+                                  stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=60)
+            if b"Permission denied" in proc.stderr:
+                self.skipTest("nobody can't run %s" % h.binary())
+            self.assertEqual(proc.stdout, progress(1, "a.mht") +
+                             cannot_open("a.mht"))
+            self.assertEqual(proc.returncode, 254)
+            self.assertEqual(os.listdir(root), ["a.mht"])
+            shutil.rmtree(root)
+            self.assert_outside_untouched()
+            return
+        self.assertEqual(r.stdout, progress(1, "a.mht") + cannot_open("a.mht"))
+        self.assertEqual(r.status, 254)
+        self.assertEqual(r.created(), {})
+
+    def test_fifo_without_a_writer(self):
+        # Opening must not wait for a writer; no writer reads as empty.
+        r = self.run_tool({}, args=["pipe"],
+                          setup=lambda root: os.mkfifo(
+                              os.path.join(root, "pipe")))
+        self.assertEqual(r.stdout, progress(1, "pipe"))
+        self.assertEqual(r.status, 253)
+        self.assertEqual(r.created(), {})
+
+    def test_fifo_with_a_writer(self):
+        data = b"\x00\x01\xfe\xff"
+        # No close delimiter: the tool reads on until the pipe's end.
+        arc = h.archive([(b"f.bin", B64, base64.encodebytes(data))],
+                        close=False)
+        root = tempfile.mkdtemp(dir=self.outer)
+        with open(os.path.join(root, "base64.conf"), "wb") as f:
+            f.write(h.base64_conf())
+        fifo = os.path.join(root, "pipe")
+        os.mkfifo(fifo)
+        # Held open for reading and writing: the archive waits in the pipe,
+        # and the tool's reads block until this end closes.
+        fd = os.open(fifo, os.O_RDWR)
+        try:
+            os.write(fd, arc)
+            proc = subprocess.Popen([h.binary(), "pipe"], cwd=root,
+                                    stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+            fifo_id = os.stat(fifo)
+            # Close our end only once the tool has the pipe open, or the
+            # buffered archive would be dropped.
+            deadline = time.monotonic() + 60
+            while not self._has_open(proc.pid, fifo_id):
+                self.assertIsNone(proc.poll())
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.01)
+        finally:
+            os.close(fd)
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual(out, progress(1, "pipe") + h.conf_echo() +
+                         writing(b"f.bin", 1))
+        self.assertEqual(proc.returncode, 0, err)
+        with open(os.path.join(root, "f.bin"), "rb") as f:
+            self.assertEqual(f.read(), data)
+        self.assertEqual(sorted(os.listdir(root)),
+                         ["base64.conf", "f.bin", "pipe"])
+        shutil.rmtree(root)
+        self.assert_outside_untouched()
+
+    @staticmethod
+    def _has_open(pid, st):
+        try:
+            for fd in os.listdir("/proc/%d/fd" % pid):
+                try:
+                    s = os.stat("/proc/%d/fd/%s" % (pid, fd))
+                except OSError:
+                    continue
+                if (s.st_dev, s.st_ino) == (st.st_dev, st.st_ino):
+                    return True
+        except OSError:
+            pass
+        return False
+
+
+if __name__ == "__main__":
+    h.main()
