@@ -1,9 +1,9 @@
 // The base64 decoder under any table: the dispatching group decoder must
 // match the scalar reference byte for byte, and a body gives exactly its
 // whole groups' bytes plus k - 1 for a final group of k characters.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>

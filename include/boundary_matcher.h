@@ -15,10 +15,10 @@ class BoundaryMatcher {
   explicit BoundaryMatcher(std::string_view boundary);
 
   // Offset of the first occurrence in `haystack`, or npos.
-  std::size_t find(std::string_view haystack) const;
+  [[nodiscard]] std::size_t find(std::string_view haystack) const;
   // The Horspool reference for find; also its fallback without AVX2.
-  std::size_t find_horspool(std::string_view haystack) const;
-  std::size_t size() const { return needle_.size(); }
+  [[nodiscard]] std::size_t find_horspool(std::string_view haystack) const;
+  [[nodiscard]] std::size_t size() const { return needle_.size(); }
 
  private:
   std::string needle_;

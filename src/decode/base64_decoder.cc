@@ -18,7 +18,7 @@ namespace {
 // Entries are used as signed 8-bit values with arithmetic right shifts,
 // which matters only for entries of 128 and above.
 std::uint32_t low_byte(int value) {
-  return static_cast<std::uint32_t>(value) & 0xFFu;
+  return static_cast<std::uint32_t>(value) & 0xFFU;
 }
 
 }  // namespace
@@ -26,6 +26,8 @@ std::uint32_t low_byte(int value) {
 Base64Decoder::Base64Decoder(const Base64table& table)
     : rfc2045(is_rfc2045_table(table)) {
   for (std::size_t c = 0; c < 256; ++c) {
+    // Sign-extended on purpose: entries of 128 and above count as negative.
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse)
     const int v = static_cast<std::int8_t>(table.entries[c]);
     share0[c] = low_byte(v * 4);
     share1[c] = low_byte(v >> 4) | low_byte(v * 16) << 8;

@@ -36,7 +36,7 @@ class OutputFile {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
 
   void write(const void* bytes, std::size_t count) {
     const char* p = static_cast<const char*>(bytes);
