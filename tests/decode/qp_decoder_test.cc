@@ -59,6 +59,19 @@ TEST(QuotedPrintableTest, DecodesWholeBodies) {
     EXPECT_EQ(decode_quoted_printable(c.body), c.bytes) << c.body;
 }
 
+// Bytes after the body in memory must not change what it decodes to: "x=4"
+// followed by "1" elsewhere is still "x4".
+TEST(QuotedPrintableTest, NeverReadsPastTheEndOfTheBody) {
+  for (const QpCase& c : QP_CASES) {
+    for (const std::string after : {"1", "3D", "\n", "\r\n"}) {
+      const std::string backing = c.body + after;
+      const std::string_view body(backing.data(), c.body.size());
+      EXPECT_EQ(decode_quoted_printable(body), c.bytes)
+          << c.body << " followed by " << after;
+    }
+  }
+}
+
 // The body is decoded in blocks; a block may end anywhere, even inside an
 // escape or a soft line break, and the result must not change.
 TEST(QuotedPrintableTest, DecodingInBlocksGivesTheSameBytes) {
