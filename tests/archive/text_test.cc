@@ -28,18 +28,6 @@ TEST(TextTest, AppendsAcrossManyGrowths) {
   EXPECT_GE(text.capacity(), text.size());
 }
 
-TEST(TextTest, MoveLeavesTheSourceEmpty) {
-  Text a;
-  a.append("body");
-  Text b(std::move(a));
-  EXPECT_EQ(b.view(), "body");
-  EXPECT_TRUE(a.empty());  // NOLINT(bugprone-use-after-move)
-  Text c;
-  c.append("old");
-  c = std::move(b);
-  EXPECT_EQ(c.view(), "body");
-}
-
 // Running out of memory ends the run with its message, never a crash.
 TEST(TextTest, ImpossibleGrowthIsOutOfMemory) {
   const ThrowOnFatal fatal;

@@ -134,18 +134,4 @@ TEST(Base64CustomTableTest, EntriesWithArithmeticShifts) {
     EXPECT_EQ(decode_base64(decoder, c.body), c.bytes) << c.body;
 }
 
-TEST(Base64SplitTest, WholeGroupsAndPadding) {
-  const struct {
-    std::string body;
-    std::size_t whole_groups, padding;
-  } cases[] = {{"", 0, 0},      {"Q", 0, 0},        {"QUJD", 0, 0},
-               {"QUJDR", 1, 0}, {"QUJDRA==", 1, 2}, {"QUI=", 0, 1},
-               {"====", 0, 4},  {"QQ==QQ==", 1, 2}, {"QUJDREVG", 1, 0}};
-  for (const auto& c : cases) {
-    const Base64Split split = split_base64_body(c.body);
-    EXPECT_EQ(split.whole_groups, c.whole_groups) << c.body;
-    EXPECT_EQ(split.padding, c.padding) << c.body;
-  }
-}
-
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -43,13 +46,6 @@ TEST(DirectoryTest, NamesWithBlanksAndShellCharactersAreJustNames) {
   EXPECT_EQ(make_directory(name), 0);
   EXPECT_TRUE(fs::is_directory(name));
   EXPECT_EQ(tree(), (std::vector<std::string>{"x y", name}));
-}
-
-TEST(DirectoryTest, AFileInTheWayIsLeftForTheOpenToReport) {
-  const ScopedTempDir dir;
-  test_support::write_file("f", "data");
-  EXPECT_EQ(make_directory("f/sub"), 0);
-  EXPECT_EQ(test_support::read_file("f"), "data");
 }
 
 }  // namespace
