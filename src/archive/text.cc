@@ -1,10 +1,35 @@
 #include "text.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "messages.h"
+
+namespace {
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
+// Large blocks are faulted in with one call rather than a page at a time,
+// which costs more than the copying that follows. Refusal (older kernels)
+// costs only that speed.
+void populate(char* from, std::size_t size) {
+  constexpr std::uintptr_t PAGE = 4096;
+  if (size < (std::size_t{1} << 20)) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(from);
+  const std::uintptr_t first = (start + PAGE - 1) & ~(PAGE - 1);
+  const std::uintptr_t last = (start + size) & ~(PAGE - 1);
+  if (last > first)
+    ::madvise(reinterpret_cast<void*>(first), last - first,
+              MADV_POPULATE_WRITE);
+}
+
+}  // namespace
 
 Text::Text(Text&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
@@ -35,6 +60,7 @@ void Text::reserve_more(std::size_t extra) {
   if (grown == nullptr) fail_no_memory();
   data_ = static_cast<char*>(grown);
   capacity_ = capacity;
+  populate(data_ + size_, capacity_ - size_);
 }
 
 void Text::append(const char* bytes, std::size_t count) {

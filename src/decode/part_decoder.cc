@@ -71,10 +71,11 @@ const Base64Decoder& prepared_decoder() {
 }
 
 unsigned char* output_block() {
-  // Room for a block of decoded bytes and the word store past its end.
-  static const std::unique_ptr<unsigned char[]> block(
-      new unsigned char[DECODE_BLOCK + 8]);
-  return block.get();
+  // Room for a block of decoded bytes and the word store past its end; a
+  // Text, so that its pages come in at once and no memory ends the run.
+  static Text block;
+  if (block.capacity() == 0) block.reserve_more(DECODE_BLOCK + 8);
+  return reinterpret_cast<unsigned char*>(block.data());
 }
 
 void write_base64(std::string_view body, OutputFile& file) {
