@@ -1,0 +1,75 @@
+#!/bin/sh
+# Unpacks a benchmark archive of MiB mebibytes (default 512) into tmpfs and
+# compares it with copying the same archive there: 5 alternating runs each,
+# medians, their ratio, and mimeunpack's peak RSS.
+#   bench/run.sh [MiB]
+set -eu
+size=${1:-512}
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build="$root/build-bench"
+cache="$here/cache"
+archive="$cache/archive-$size.mht"
+
+command -v /usr/bin/time >/dev/null 2>&1 || {
+  echo "bench/run.sh needs /usr/bin/time (Debian package 'time')" >&2
+  exit 1
+}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DMIMEUNPACK_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target mimeunpack >/dev/null
+binary="$build/mimeunpack"
+
+[ -f "$archive" ] || python3 "$here/make_archive.py" "$size" "$cache" >/dev/null
+
+work=$(mktemp -d /dev/shm/mimeunpack-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT INT TERM
+cp "$cache/base64.conf" "$work/"
+cat "$archive" >/dev/null  # warm the page cache
+
+now() { date +%s%N; }
+# Wall time of each run, and its user + system CPU time (less sensitive to
+# other load on the machine), both in nanoseconds.
+cpu_ns() { awk '{ printf "%d", ($1 + $2) * 1e9 }' "$work/cpu.txt"; }
+copy_times=""
+unpack_times=""
+copy_cpu=""
+unpack_cpu=""
+for run in 1 2 3 4 5; do
+  t0=$(now)
+  /usr/bin/time -f "%U %S" -o "$work/cpu.txt" cat "$archive" >"$work/copy"
+  t1=$(now)
+  rm -f "$work/copy"
+  copy_times="$copy_times $((t1 - t0))"
+  copy_cpu="$copy_cpu $(cpu_ns)"
+
+  t0=$(now)
+  (cd "$work" && /usr/bin/time -f "%U %S" -o "$work/cpu.txt" "$binary" \
+    "$archive" >/dev/null)
+  t1=$(now)
+  rm -rf "$work/page.htm" "$work/page_files"
+  unpack_times="$unpack_times $((t1 - t0))"
+  unpack_cpu="$unpack_cpu $(cpu_ns)"
+done
+
+(cd "$work" && /usr/bin/time -v "$binary" "$archive" >/dev/null 2>"$work/time.txt")
+rss_kib=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
+rm -rf "$work/page.htm" "$work/page_files"
+
+median() { printf '%s\n' $1 | sort -n | sed -n 3p; }
+seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+list() { for t in $1; do printf ' %s' "$(seconds "$t")"; done; }
+copy=$(median "$copy_times")
+unpack=$(median "$unpack_times")
+
+echo "archive: $archive ($(stat -c %s "$archive") bytes)"
+echo "copy runs (s):      $(list "$copy_times")"
+echo "mimeunpack runs (s):$(list "$unpack_times")"
+echo "copy median:        $(seconds "$copy") s"
+echo "mimeunpack median:  $(seconds "$unpack") s"
+echo "ratio:              $(awk -v a="$unpack" -v b="$copy" 'BEGIN { printf "%.2f", a / b }')"
+copy_c=$(median "$copy_cpu")
+unpack_c=$(median "$unpack_cpu")
+echo "CPU (user+sys) medians: copy $(seconds "$copy_c") s, mimeunpack $(seconds "$unpack_c") s, ratio $(awk -v a="$unpack_c" -v b="$copy_c" 'BEGIN { printf "%.2f", a / b }')"
+echo "peak RSS:           $((rss_kib / 1024)) MiB ($rss_kib KiB)"
