@@ -40,7 +40,12 @@ TEST(TextTest, ImpossibleGrowthIsOutOfMemory) {
   EXPECT_EQ(text.view(), "x");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MIMEUNPACK_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(MIMEUNPACK_TEST_ASAN)
 constexpr bool UNDER_ADDRESS_SANITIZER = true;
 #else
 constexpr bool UNDER_ADDRESS_SANITIZER = false;
