@@ -58,8 +58,9 @@ def encode_qp(rng, data, is_text, nl):
     assert binascii.a2b_qp(body) == data
     if not is_text:
         # Every CR and LF of the data is escaped: line ends are the
-        # encoder's soft breaks only, so they may take the archive's form.
-        body = body.replace(b"\n", nl)
+        # encoder's soft breaks only (CR LF when the data starts with one),
+        # so they may take the archive's form.
+        body = body.replace(b"\r\n", b"\n").replace(b"\n", nl)
     if not body.endswith(b"\n"):
         body += b"=" + nl
     return body
