@@ -125,8 +125,8 @@ TEST_F(ExtractTest, UnsafePathIsRefusedBeforeAnythingIsMade) {
   fs::current_path("inner");
   const fs::path outside = dir_.path() / "x.txt";
   write_file("base64.conf", "1 B\n");
-  for (const std::string name : {std::string("evil/../../x.txt"),
-                                 outside.string(), std::string("evil/..")}) {
+  for (const std::string& name : {std::string("evil/../../x.txt"),
+                                  outside.string(), std::string("evil/..")}) {
     write_file("a.mht", HEADER + SEPARATOR + part("ok.txt", "q", "ok\r\n") +
                             SEPARATOR + part(name, "q", "bad\r\n") + CLOSE);
     const Outcome outcome = run_with({"a.mht"});
