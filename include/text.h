@@ -37,4 +37,7 @@ class Text {
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  std::size_t populated_ = 0;  // leading bytes whose pages are faulted in
+
+  void populate_to(std::size_t end);
 };

@@ -15,18 +15,18 @@ namespace {
 #define MADV_POPULATE_WRITE 23
 #endif
 
-// Large blocks are faulted in with one call rather than a page at a time,
-// which costs more than the copying that follows. Refusal (older kernels)
-// costs only that speed.
+// Room about to be written is faulted in with one call per this many bytes
+// rather than a page at a time, which costs more than the copying that
+// follows. Refusal (older kernels) costs only that speed.
+constexpr std::size_t POPULATE_STEP = std::size_t{256} << 10;
+
 void populate(char* from, std::size_t size) {
-  constexpr std::uintptr_t PAGE = 4096;
-  if (size < (std::size_t{1} << 20)) return;
+  constexpr std::size_t PAGE = 4096;
   const auto start = reinterpret_cast<std::uintptr_t>(from);
-  const std::uintptr_t first = (start + PAGE - 1) & ~(PAGE - 1);
-  const std::uintptr_t last = (start + size) & ~(PAGE - 1);
-  if (last > first)
-    ::madvise(reinterpret_cast<void*>(first), last - first,
-              MADV_POPULATE_WRITE);
+  const std::size_t skip = (PAGE - start % PAGE) % PAGE;
+  if (size <= skip) return;
+  const std::size_t length = (size - skip) & ~(PAGE - 1);
+  if (length > 0) ::madvise(from + skip, length, MADV_POPULATE_WRITE);
 }
 
 }  // namespace
@@ -34,7 +34,8 @@ void populate(char* from, std::size_t size) {
 Text::Text(Text&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      populated_(std::exchange(other.populated_, 0)) {}
 
 Text& Text::operator=(Text&& other) noexcept {
   if (this != &other) {
@@ -42,14 +43,24 @@ Text& Text::operator=(Text&& other) noexcept {
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     capacity_ = std::exchange(other.capacity_, 0);
+    populated_ = std::exchange(other.populated_, 0);
   }
   return *this;
 }
 
 Text::~Text() { std::free(data_); }
 
+void Text::populate_to(std::size_t end) {
+  if (end <= populated_ || end - populated_ < POPULATE_STEP) return;
+  populate(data_ + populated_, end - populated_);
+  populated_ = end;
+}
+
 void Text::reserve_more(std::size_t extra) {
-  if (capacity_ - size_ >= extra) return;
+  if (capacity_ - size_ >= extra) {
+    populate_to(size_ + extra);
+    return;
+  }
   if (extra > SIZE_MAX / 2 - size_) fail_no_memory();
   std::size_t wanted = size_ + extra;
   // Half again as much each time keeps appends linear without doubling
@@ -60,7 +71,9 @@ void Text::reserve_more(std::size_t extra) {
   if (grown == nullptr) fail_no_memory();
   data_ = static_cast<char*>(grown);
   capacity_ = capacity;
-  populate(data_ + size_, capacity_ - size_);
+  // Only the bytes kept are sure to have come along.
+  if (populated_ > size_) populated_ = size_;
+  populate_to(size_ + extra);
 }
 
 void Text::append(const char* bytes, std::size_t count) {
