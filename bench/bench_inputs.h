@@ -7,10 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "base64_table.h"
+
 namespace bench {
 
-inline constexpr std::string_view RFC_ALPHABET =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr std::string_view RFC_ALPHABET = RFC2045_ALPHABET;
 
 inline std::string random_bytes(std::size_t size, unsigned seed) {
   std::mt19937_64 rng(seed);

@@ -33,11 +33,9 @@ void remove_root() {
 
 // RFC 2045 in base64.conf form, loaded once as the program would load it.
 void load_standard_table() {
-  static constexpr char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string conf;
-  for (int value = 1; value < 64; ++value)
-    conf += std::to_string(value) + " " + alphabet[value] + "\n";
+  for (std::size_t value = 1; value < RFC2045_ALPHABET.size(); ++value)
+    conf += std::to_string(value) + " " + RFC2045_ALPHABET[value] + "\n";
   parse_base64conf(conf, base64table);
   base64table.table_loaded = true;
 }

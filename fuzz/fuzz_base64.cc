@@ -15,15 +15,7 @@
 
 namespace {
 
-Base64table standard_table() {
-  static constexpr std::string_view alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  Base64table table;
-  for (std::size_t i = 0; i < alphabet.size(); ++i)
-    table.entries[static_cast<unsigned char>(alphabet[i])] =
-        static_cast<std::uint8_t>(i);
-  return table;
-}
+Base64table standard_table() { return base64table_of(RFC2045_ALPHABET); }
 
 }  // namespace
 

@@ -20,5 +20,12 @@ void parse_base64conf(std::string_view content, Base64table& table);
 // Loads ./base64.conf into `base64table`, or ends the process.
 void load_base64table();
 
+// The RFC 2045 alphabet, in the order of its values.
+inline constexpr std::string_view RFC2045_ALPHABET =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// A loaded table that gives each character of `alphabet` its position.
+Base64table base64table_of(std::string_view alphabet);
+
 // True when `table` is exactly the RFC 2045 alphabet (and nothing else).
 bool is_rfc2045_table(const Base64table& table);

@@ -101,9 +101,6 @@ inline std::string read_file(const std::filesystem::path& path) {
           std::istreambuf_iterator<char>()};
 }
 
-inline constexpr std::string_view RFC2045_ALPHABET =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 // base64.conf for the RFC 2045 alphabet: 63 lines, none for "A".
 inline std::string rfc2045_conf() {
   std::string conf;

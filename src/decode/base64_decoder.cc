@@ -149,11 +149,9 @@ decode_rfc2045_avx512(const Base64Decoder& decoder, const char* in,
                       std::size_t groups, unsigned char* out) {
   alignas(64) static constexpr auto values = [] {
     std::array<unsigned char, 128> v{};
-    constexpr std::string_view alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (auto& x : v) x = 0x80;
-    for (std::size_t i = 0; i < alphabet.size(); ++i)
-      v[static_cast<unsigned char>(alphabet[i])] =
+    for (std::size_t i = 0; i < RFC2045_ALPHABET.size(); ++i)
+      v[static_cast<unsigned char>(RFC2045_ALPHABET[i])] =
           static_cast<unsigned char>(i);
     return v;
   }();

@@ -85,12 +85,16 @@ void load_base64table() {
   say("Base64 nahran...\n");
 }
 
-bool is_rfc2045_table(const Base64table& table) {
-  static constexpr std::string_view alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::array<std::uint8_t, 256> expected{};
+Base64table base64table_of(std::string_view alphabet) {
+  Base64table table;
   for (std::size_t i = 0; i < alphabet.size(); ++i)
-    expected[static_cast<unsigned char>(alphabet[i])] =
+    table.entries[static_cast<unsigned char>(alphabet[i])] =
         static_cast<std::uint8_t>(i);
-  return table.entries == expected;
+  table.table_loaded = true;
+  return table;
+}
+
+bool is_rfc2045_table(const Base64table& table) {
+  static const Base64table rfc2045 = base64table_of(RFC2045_ALPHABET);
+  return table.entries == rfc2045.entries;
 }

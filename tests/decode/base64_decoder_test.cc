@@ -95,8 +95,7 @@ TEST_F(Base64DecoderTest, RoundTripsAgainstAReferenceEncoder) {
 TEST_F(Base64DecoderTest, GroupDecodingMatchesTheScalarReference) {
   for (const std::size_t groups : {1u, 2u, 7u, 8u, 15u, 16u, 33u, 1000u}) {
     std::string in = test_support::pseudo_random_bytes(groups * 4, 77);
-    for (char& c : in)
-      c = test_support::RFC2045_ALPHABET[static_cast<unsigned char>(c) % 64];
+    for (char& c : in) c = RFC2045_ALPHABET[static_cast<unsigned char>(c) % 64];
     std::vector<unsigned char> fast(groups * 3 + 1), scalar(groups * 3 + 1);
     decode_base64_groups(decoder_, in.data(), groups, fast.data());
     decode_base64_groups_scalar(decoder_, in.data(), groups, scalar.data());

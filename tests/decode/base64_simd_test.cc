@@ -14,16 +14,10 @@
 
 namespace {
 
-constexpr std::string_view RFC_ALPHABET =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view RFC_ALPHABET = RFC2045_ALPHABET;
 
 Base64table table_of(std::string_view alphabet) {
-  Base64table table;
-  for (std::size_t i = 0; i < alphabet.size(); ++i)
-    table.entries[static_cast<unsigned char>(alphabet[i])] =
-        static_cast<std::uint8_t>(i);
-  table.table_loaded = true;
-  return table;
+  return base64table_of(alphabet);
 }
 
 std::string permuted_alphabet() {

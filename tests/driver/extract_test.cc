@@ -79,8 +79,7 @@ TEST_F(ExtractTest, UnpacksEveryPartWithItsMessages) {
   EXPECT_EQ(status_, STATUS_OK);
   std::string expected = "argc: 1, argv[1]: a.mht\n";
   for (std::size_t i = 1; i < 64; ++i)
-    expected += std::string("Base64table [") +
-                test_support::RFC2045_ALPHABET[i] +
+    expected += std::string("Base64table [") + RFC2045_ALPHABET[i] +
                 "]  = " + std::to_string(i) + "\n";
   expected +=
       "Base64 nahran...\n"
