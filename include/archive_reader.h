@@ -18,6 +18,8 @@
 inline constexpr std::size_t READ_BLOCK = MIMEUNPACK_READ_BLOCK;
 // Characters of a location line that come before the part's path.
 inline constexpr std::size_t LOCATION_PREFIX_LENGTH = 29;
+// Room the first body of an archive sets aside, untouched, at most.
+inline constexpr std::size_t BODY_RESERVE = std::size_t{64} << 20;
 
 struct ArchiveReader {
   std::string boundary;
@@ -34,6 +36,7 @@ struct ArchiveReader {
   // The last part's body, handed back once written: the next body reuses its
   // memory instead of faulting in fresh pages.
   Text spare_body;
+  std::size_t file_size = 0;  // of a regular file; 0 when unknown
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;

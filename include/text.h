@@ -26,6 +26,9 @@ class Text {
 
   // Makes room for at least `extra` more bytes; out of memory is fatal.
   void reserve_more(std::size_t extra);
+  // Sets aside room for `total` bytes without touching it, so that a body
+  // growing into it is never moved (moved pages are slow to touch again).
+  void reserve_untouched(std::size_t total);
   void append(const char* bytes, std::size_t count);
   void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
   // For callers that wrote into the reserved room themselves.

@@ -50,6 +50,11 @@ std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
 
   Text body = std::move(reader.spare_body);
   body.clear();
+  // No body is larger than the archive: the first one sets aside that much
+  // (up to a bound) so that it never moves while it grows.
+  if (body.capacity() == 0 && reader.file_size > 0)
+    body.reserve_untouched(reader.file_size < BODY_RESERVE ? reader.file_size
+                                                           : BODY_RESERVE);
   if (read_line(reader) && read_line(reader)) {
     if (!has_path) {
       if (at_end(reader)) return std::nullopt;

@@ -76,6 +76,15 @@ void Text::reserve_more(std::size_t extra) {
   populate_to(size_ + extra);
 }
 
+void Text::reserve_untouched(std::size_t total) {
+  if (total <= capacity_) return;
+  void* grown = std::realloc(data_, total);
+  if (grown == nullptr) fail_no_memory();
+  data_ = static_cast<char*>(grown);
+  capacity_ = total;
+  if (populated_ > size_) populated_ = size_;
+}
+
 void Text::append(const char* bytes, std::size_t count) {
   if (count == 0) return;
   reserve_more(count);
