@@ -51,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string whole(split.whole_groups * 3 + 4, '\0');
   auto* bytes = reinterpret_cast<unsigned char*>(whole.data());
   decode_base64_groups(decoder, body.data(), split.whole_groups, bytes);
-  std::size_t size = split.whole_groups * 3;
+  std::size_t decoded = split.whole_groups * 3;
   if (!body.empty())
-    size += decode_base64_final(decoder, body.substr(split.whole_groups * 4),
-                                split.padding, bytes + size);
-  whole.resize(size);
+    decoded += decode_base64_final(decoder, body.substr(split.whole_groups * 4),
+                                   split.padding, bytes + decoded);
+  whole.resize(decoded);
   std::size_t expected = 0;
   if (!body.empty()) {
     const std::size_t last = body.size() - split.whole_groups * 4;
