@@ -11,7 +11,7 @@
 #include "base64_decoder.h"
 #include "base64_table.h"
 #include "bench_inputs.h"
-#include "cpu_features.h"
+#include "vector_level.h"
 
 namespace {
 

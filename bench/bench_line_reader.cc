@@ -93,10 +93,9 @@ void BM_ReadParts(benchmark::State& state) {
   for (auto _ : state) {
     ArchiveReader reader = open_archive(archive().path.native());
     skip_to_first_boundary(reader);
-    int is_base64 = 0;
-    while (std::optional<Text> body = read_part(reader, is_base64)) {
-      benchmark::DoNotOptimize(body->data());
-      reader.spare_body = std::move(*body);
+    while (std::optional<PartBody> part = read_part(reader)) {
+      benchmark::DoNotOptimize(part->body.data());
+      recycle_body(reader, std::move(part->body));
     }
   }
   processed(state);

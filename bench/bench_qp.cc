@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bench_inputs.h"
-#include "cpu_features.h"
 #include "qp_decoder.h"
+#include "vector_level.h"
 
 namespace {
 

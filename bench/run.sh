@@ -1,7 +1,9 @@
 #!/bin/sh
 # Unpacks a benchmark archive of MiB mebibytes (default 512) into tmpfs and
 # compares it with copying the same archive there: 5 alternating runs each,
-# medians, their ratio, and mimeunpack's peak RSS.
+# medians, their ratio, and mimeunpack's peak RSS. mimeunpack runs once per
+# vector level the processor offers (MIMEUNPACK_VECTOR_LEVEL); the best level,
+# which is what runs by default, gives the headline figures.
 #   bench/run.sh [MiB]
 set -eu
 size=${1:-512}
@@ -18,8 +20,10 @@ command -v /usr/bin/time >/dev/null 2>&1 || {
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DMIMEUNPACK_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target mimeunpack >/dev/null
+cmake --build "$build" -j2 --target mimeunpack vector_levels >/dev/null
 binary="$build/mimeunpack"
+levels=$("$build/vector_levels" | tr '\n' ' ')
+best=$("$build/vector_levels" | tail -n 1)
 
 [ -f "$archive" ] || python3 "$here/make_archive.py" "$size" "$cache" >/dev/null
 
@@ -33,9 +37,10 @@ now() { date +%s%N; }
 # other load on the machine), both in nanoseconds.
 cpu_ns() { awk '{ printf "%d", ($1 + $2) * 1e9 }' "$work/cpu.txt"; }
 copy_times=""
-unpack_times=""
 copy_cpu=""
-unpack_cpu=""
+for level in $levels; do
+  eval "times_$level=''; cpu_$level=''"
+done
 for run in 1 2 3 4 5; do
   t0=$(now)
   /usr/bin/time -f "%U %S" -o "$work/cpu.txt" cat "$archive" >"$work/copy"
@@ -44,14 +49,18 @@ for run in 1 2 3 4 5; do
   copy_times="$copy_times $((t1 - t0))"
   copy_cpu="$copy_cpu $(cpu_ns)"
 
-  t0=$(now)
-  (cd "$work" && /usr/bin/time -f "%U %S" -o "$work/cpu.txt" "$binary" \
-    "$archive" >/dev/null)
-  t1=$(now)
-  rm -rf "$work/page.htm" "$work/page_files"
-  unpack_times="$unpack_times $((t1 - t0))"
-  unpack_cpu="$unpack_cpu $(cpu_ns)"
+  for level in $levels; do
+    t0=$(now)
+    (cd "$work" && MIMEUNPACK_VECTOR_LEVEL=$level /usr/bin/time -f "%U %S" \
+      -o "$work/cpu.txt" "$binary" "$archive" >/dev/null)
+    t1=$(now)
+    rm -rf "$work/page.htm" "$work/page_files"
+    eval "times_$level=\"\$times_$level $((t1 - t0))\""
+    eval "cpu_$level=\"\$cpu_$level $(cpu_ns)\""
+  done
 done
+eval "unpack_times=\$times_$best"
+eval "unpack_cpu=\$cpu_$best"
 
 (cd "$work" && /usr/bin/time -v "$binary" "$archive" >/dev/null 2>"$work/time.txt")
 rss_kib=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
@@ -64,6 +73,7 @@ copy=$(median "$copy_times")
 unpack=$(median "$unpack_times")
 
 echo "archive: $archive ($(stat -c %s "$archive") bytes)"
+echo "vector levels: $levels(the default and the figures below: $best)"
 echo "copy runs (s):      $(list "$copy_times")"
 echo "mimeunpack runs (s):$(list "$unpack_times")"
 echo "copy median:        $(seconds "$copy") s"
@@ -73,3 +83,7 @@ copy_c=$(median "$copy_cpu")
 unpack_c=$(median "$unpack_cpu")
 echo "CPU (user+sys) medians: copy $(seconds "$copy_c") s, mimeunpack $(seconds "$unpack_c") s, ratio $(awk -v a="$unpack_c" -v b="$copy_c" 'BEGIN { printf "%.2f", a / b }')"
 echo "peak RSS:           $((rss_kib / 1024)) MiB ($rss_kib KiB)"
+for level in $levels; do
+  eval "t=\$times_$level; c=\$cpu_$level"
+  echo "level $level: median $(seconds "$(median "$t")") s, CPU $(seconds "$(median "$c")") s, runs$(list "$t")"
+done

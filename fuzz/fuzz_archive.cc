@@ -15,6 +15,7 @@
 #include "base64_table.h"
 #include "extract.h"
 #include "fuzz_support.h"
+#include "part_decoder.h"
 
 namespace fs = std::filesystem;
 
@@ -36,8 +37,9 @@ void load_standard_table() {
   std::string conf;
   for (std::size_t value = 1; value < RFC2045_ALPHABET.size(); ++value)
     conf += std::to_string(value) + " " + RFC2045_ALPHABET[value] + "\n";
-  parse_base64conf(conf, base64table);
-  base64table.table_loaded = true;
+  Base64table table;
+  parse_base64conf(conf, table);
+  set_base64table(table);
 }
 
 }  // namespace

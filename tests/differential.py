@@ -195,6 +195,7 @@ def main():
                         help="where failing cases are kept (default: a "
                         "temporary directory)")
     args = parser.parse_args()
+    h.exit_if_level_missing()
     if args.binary:
         h._binary = args.binary
     keep_dir = args.keep_dir or h.tempfile.mkdtemp(prefix="mimeunpack-diff-")

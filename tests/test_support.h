@@ -15,8 +15,12 @@
 #include <string_view>
 #include <utility>
 
+#include "base64_decoder.h"
 #include "base64_table.h"
 #include "messages.h"
+#include "part_decoder.h"
+#include "qp_decoder.h"
+#include "vector_level.h"
 
 namespace test_support {
 
@@ -151,11 +155,58 @@ inline std::string pseudo_random_bytes(std::size_t size, unsigned seed) {
   return out;
 }
 
+// A whole base64 body at once, as write_part decodes it block by block.
+inline std::string decode_base64_whole(const Base64Decoder& decoder,
+                                       std::string_view body) {
+  const Base64Split split = split_base64_body(body);
+  std::string out(split.whole_groups * 3 + 4, '\0');
+  auto* bytes = reinterpret_cast<unsigned char*>(out.data());
+  decode_base64_groups(decoder, body.data(), split.whole_groups, bytes);
+  std::size_t size = split.whole_groups * 3;
+  if (!body.empty())
+    size += decode_base64_final(decoder, body.substr(split.whole_groups * 4),
+                                split.padding, bytes + size);
+  out.resize(size);
+  return out;
+}
+
+// A whole quoted-printable body at once.
+inline std::string decode_quoted_printable_whole(std::string_view body) {
+  std::string out(body.size(), '\0');
+  std::size_t position = 0;
+  out.resize(decode_quoted_printable(body, position, body.size(), out.data()));
+  return out;
+}
+
+// Runs each test of a suite once per vector level; a level the processor
+// lacks is skipped, visibly. Instantiate with
+//   INSTANTIATE_TEST_SUITE_P(Levels, Suite, ALL_VECTOR_LEVELS, level_name);
+class EachVectorLevel : public testing::TestWithParam<VectorLevel> {
+ protected:
+  void SetUp() override {
+    if (!cpu_supports(GetParam()))
+      GTEST_SKIP() << "this processor has no " << vector_level_name(GetParam())
+                   << " level";
+  }
+};
+
+inline const auto ALL_VECTOR_LEVELS = testing::Values(
+    VectorLevel::scalar, VectorLevel::avx2, VectorLevel::avx512);
+
+inline std::string level_name(const testing::TestParamInfo<VectorLevel>& info) {
+  return vector_level_name(info.param);
+}
+
 // Resets the process-wide table so that each test starts unloaded.
 class ScopedBase64table {
  public:
   ScopedBase64table() : saved_(base64table) { base64table = Base64table{}; }
-  ~ScopedBase64table() { base64table = saved_; }
+  ~ScopedBase64table() {
+    if (saved_.table_loaded)
+      set_base64table(saved_);
+    else
+      base64table = saved_;
+  }
   ScopedBase64table(const ScopedBase64table&) = delete;
   ScopedBase64table& operator=(const ScopedBase64table&) = delete;
 

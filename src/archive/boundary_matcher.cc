@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cpu_features.h"
+#include "vector_level.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -75,7 +75,8 @@ __attribute__((target("avx2"))) std::size_t find_avx2(const char* hay,
 
 std::size_t BoundaryMatcher::find(std::string_view haystack) const {
   const std::size_t m = needle_.size();
-  if (m < 2 || haystack.size() < m + 32 || !cpu_has_avx2())
+  if (m < 2 || haystack.size() < m + 32 ||
+      vector_level() == VectorLevel::scalar)
     return find_horspool(haystack);
   std::size_t from = 0;
   const std::size_t hit =

@@ -2,12 +2,20 @@
 
 #include <cstring>
 
-#include "archive_reader.h"
-#include "cpu_features.h"
+#include "vector_level.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
+
+std::string_view cut_line_end(std::string_view line) {
+  const std::size_t n = line.size();
+  if (n >= 2 && (line[n - 2] == '\r' || line[n - 2] == '\n'))
+    return line.substr(0, n - 2);
+  if (n >= 1 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
+    return line.substr(0, n - 1);
+  return line;
+}
 
 std::size_t copy_without_line_ends_scalar(std::string_view lines, char* out) {
   char* const start = out;
@@ -126,6 +134,5 @@ std::size_t copy_without_line_ends_at(VectorLevel, std::string_view lines,
 #endif
 
 std::size_t copy_without_line_ends(std::string_view lines, char* out) {
-  static const VectorLevel level = best_vector_level();
-  return copy_without_line_ends_at(level, lines, out);
+  return copy_without_line_ends_at(vector_level(), lines, out);
 }

@@ -1,11 +1,15 @@
-// Base64 bodies are kept without their line ends; these copy a run of lines
-// and leave the line ends out.
+// Line ends: cutting one off a line, and base64 bodies, which are kept
+// without their line ends, copied from a run of lines with them left out.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
-#include "cpu_features.h"
+#include "vector_level.h"
+
+// Cuts a line end: a CR or LF among the last two bytes, the one before last
+// looked at first, ends the text there.
+std::string_view cut_line_end(std::string_view line);
 
 // Copies `lines`, whole lines each ending in LF except perhaps the last, to
 // `out` with every line cut as cut_line_end cuts it. Returns the number of

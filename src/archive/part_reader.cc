@@ -4,15 +4,6 @@
 #include "line_ends.h"
 #include "messages.h"
 
-std::string_view cut_line_end(std::string_view line) {
-  const std::size_t n = line.size();
-  if (n >= 2 && (line[n - 2] == '\r' || line[n - 2] == '\n'))
-    return line.substr(0, n - 2);
-  if (n >= 1 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
-    return line.substr(0, n - 1);
-  return line;
-}
-
 namespace {
 
 // Base64 bodies are kept without line ends; each line is cut on its own.
@@ -23,7 +14,7 @@ void append_base64_lines(Text& body, std::string_view lines) {
 
 }  // namespace
 
-std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
+std::optional<PartBody> read_part(ArchiveReader& reader) {
   reader.part_name.reset();
   reader.part_dir.reset();
   if (reader.closed) return std::nullopt;
@@ -46,7 +37,8 @@ std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
     if (!has_path) return std::nullopt;
     fail_part_format();
   }
-  is_base64 = encoding->find("base64") != std::string_view::npos ? 1 : 0;
+  const int is_base64 =
+      encoding->find("base64") != std::string_view::npos ? 1 : 0;
 
   Text body = std::move(reader.spare_body);
   body.clear();
@@ -76,5 +68,9 @@ std::optional<Text> read_part(ArchiveReader& reader, int& is_base64) {
   reader.part_dir =
       slash == std::string::npos ? std::string() : name.substr(0, slash);
   reader.part_name = std::move(name);
-  return body;
+  return PartBody{std::move(body), is_base64};
+}
+
+void recycle_body(ArchiveReader& reader, Text body) {
+  reader.spare_body = std::move(body);
 }

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "cpu_features.h"
+#include "vector_level.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -67,19 +67,6 @@ Base64Split split_base64_body(std::string_view body) {
   const std::size_t padding =
       last == std::string_view::npos ? body.size() : body.size() - 1 - last;
   return {(body.size() - 1) / 4, padding};
-}
-
-std::string decode_base64(const Base64Decoder& decoder, std::string_view body) {
-  const Base64Split split = split_base64_body(body);
-  std::string out(split.whole_groups * 3 + 4, '\0');
-  auto* bytes = reinterpret_cast<unsigned char*>(out.data());
-  decode_base64_groups(decoder, body.data(), split.whole_groups, bytes);
-  std::size_t size = split.whole_groups * 3;
-  if (!body.empty())
-    size += decode_base64_final(decoder, body.substr(split.whole_groups * 4),
-                                split.padding, bytes + size);
-  out.resize(size);
-  return out;
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -219,6 +206,5 @@ void decode_base64_groups_at(VectorLevel, const Base64Decoder& decoder,
 
 void decode_base64_groups(const Base64Decoder& decoder, const char* in,
                           std::size_t groups, unsigned char* out) {
-  static const VectorLevel level = best_vector_level();
-  decode_base64_groups_at(level, decoder, in, groups, out);
+  decode_base64_groups_at(vector_level(), decoder, in, groups, out);
 }

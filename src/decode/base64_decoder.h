@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base64_table.h"
-#include "cpu_features.h"
+#include "vector_level.h"
 
 // Lookup tables prepared once from a Base64table: each character's share of
 // the three bytes of its group, so a group costs four lookups and three ORs.
@@ -48,6 +48,3 @@ struct Base64Split {
   std::size_t padding;       // "=" at the end of the body
 };
 Base64Split split_base64_body(std::string_view body);
-
-// A whole body at once, for tests and small inputs.
-std::string decode_base64(const Base64Decoder& decoder, std::string_view body);

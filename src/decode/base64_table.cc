@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <memory>
-#include <new>
+#include <optional>
 #include <string>
 
 #include "messages.h"
@@ -30,11 +30,7 @@ void parse_line(std::string_view line, Base64table& table) {
   if (position > line.size()) fail_table_format(line, position, line.size());
   // Right after the separator may stand the line's end: entry 0 is then set.
   const char character = position < line.size() ? line[position] : '\0';
-  say("Base64table [");
-  say({&character, 1});
-  say("]  = ");
-  say_number(static_cast<std::int32_t>(value));
-  say("\n");
+  say_table_entry(character, static_cast<std::int32_t>(value));
   table.entries[static_cast<unsigned char>(character)] =
       static_cast<std::uint8_t>(value);
 }
@@ -55,34 +51,36 @@ void parse_base64conf(std::string_view content, Base64table& table) {
   }
 }
 
-void load_base64table() {
+namespace {
+
+// The whole file, or none when it can't be opened or read. Memory for its
+// bytes running out ends the run with the loader's own message.
+std::optional<std::string> read_base64conf() {
+  const NoMemoryScope scope(NoMemoryMessage::table);
   std::string content;
-  try {
-    content.reserve(4096);
-  } catch (const std::bad_alloc&) {
-    fail_table_no_memory();
-  }
+  content.reserve(4096);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
       std::fopen("base64.conf", "rb"), &std::fclose);
-  if (!file) fail_table_missing();
+  if (!file) return std::nullopt;
   char buffer[4096];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got > 0) {
-      try {
-        content.append(buffer, got);
-      } catch (const std::bad_alloc&) {
-        fail_table_no_memory();
-      }
-    }
+    if (got > 0) content.append(buffer, got);
     if (got < sizeof buffer) break;
   }
   // A directory by that name opens but can't be read: it is no table.
-  if (std::ferror(file.get())) fail_table_missing();
-  file.reset();
-  parse_base64conf(content, base64table);
+  if (std::ferror(file.get())) return std::nullopt;
+  return content;
+}
+
+}  // namespace
+
+void load_base64table() {
+  const std::optional<std::string> content = read_base64conf();
+  if (!content) fail_table_missing();
+  parse_base64conf(*content, base64table);
   base64table.table_loaded = true;
-  say("Base64 nahran...\n");
+  say_table_loaded();
 }
 
 Base64table base64table_of(std::string_view alphabet) {

@@ -1,7 +1,6 @@
 #include "directory.h"
 
 #include <filesystem>
-#include <new>
 #include <system_error>
 
 #include "messages.h"
@@ -10,11 +9,8 @@ int make_directory(const std::string& dir) {
   if (dir.empty()) return 0;
   // Made here rather than by a command interpreter, so that names from an
   // archive are only ever names.
-  try {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(dir), ignored);
-  } catch (const std::bad_alloc&) {
-    fail_no_memory_directory();
-  }
+  const NoMemoryScope scope(NoMemoryMessage::directory);
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(dir), ignored);
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <optional>
 #include <utility>
 
 #include "base64_decoder.h"
@@ -14,12 +14,12 @@
 
 namespace {
 
-// Input characters decoded before each write to the file.
-// Fuzz builds shrink it so that escapes and groups straddle blocks.
-#ifndef MIMEUNPACK_DECODE_BLOCK
-#define MIMEUNPACK_DECODE_BLOCK (1 << 20)
-#endif
-constexpr std::size_t DECODE_BLOCK = MIMEUNPACK_DECODE_BLOCK;
+// The process's decoding state besides base64table itself: the decoder's
+// lookup tables, prepared whenever the table is loaded or set, and the room
+// every block is decoded into (a Text, so that its pages come in at once and
+// no memory ends the run).
+std::optional<Base64Decoder> prepared_decoder;
+Text output_room;
 
 // An output file written in large blocks; any failure to write is fatal.
 class OutputFile {
@@ -59,27 +59,14 @@ class OutputFile {
   int fd_ = -1;
 };
 
-// The decoder's lookup tables, rebuilt only when the table has changed.
-const Base64Decoder& prepared_decoder() {
-  static std::unique_ptr<Base64Decoder> decoder;
-  static Base64table built_from;
-  if (!decoder || built_from.entries != base64table.entries) {
-    decoder = std::make_unique<Base64Decoder>(base64table);
-    built_from = base64table;
-  }
-  return *decoder;
-}
-
+// Room for a block of decoded bytes and the word store past its end.
 unsigned char* output_block() {
-  // Room for a block of decoded bytes and the word store past its end; a
-  // Text, so that its pages come in at once and no memory ends the run.
-  static Text block;
-  if (block.capacity() == 0) block.reserve_more(DECODE_BLOCK + 8);
-  return reinterpret_cast<unsigned char*>(block.data());
+  if (output_room.capacity() == 0) output_room.reserve_more(DECODE_BLOCK + 8);
+  return reinterpret_cast<unsigned char*>(output_room.data());
 }
 
 void write_base64(std::string_view body, OutputFile& file) {
-  const Base64Decoder& decoder = prepared_decoder();
+  const Base64Decoder& decoder = *prepared_decoder;
   unsigned char* out = output_block();
   const Base64Split split = split_base64_body(body);
   constexpr std::size_t groups_per_block = DECODE_BLOCK / 4;
@@ -113,15 +100,20 @@ void write_quoted_printable(std::string_view body, OutputFile& file) {
 
 PartDecoder::PartDecoder(Text body, int base64)
     : content(std::move(body)), is_base64(base64) {
-  if (!base64table.table_loaded) load_base64table();
+  if (!base64table.table_loaded) {
+    load_base64table();
+    prepared_decoder.emplace(base64table);
+  }
+}
+
+void set_base64table(const Base64table& table) {
+  base64table = table;
+  base64table.table_loaded = true;
+  prepared_decoder.emplace(base64table);
 }
 
 int write_part(const PartDecoder& decoder, const std::string& path) {
-  say("Zapis souboru ");
-  say(path);
-  say(", enc: ");
-  say_number(decoder.is_base64);
-  say("\n");
+  say_writing(path, decoder.is_base64);
   OutputFile file(path);
   if (!file.is_open()) return -1;
   if (decoder.is_base64 != 0)

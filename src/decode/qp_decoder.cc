@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cpu_features.h"
+#include "vector_level.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -28,6 +28,26 @@ constexpr std::array<signed char, 256> hex_values = make_hex_values();
 
 int hex_value(char c) { return hex_values[static_cast<unsigned char>(c)]; }
 
+// Handles the "=" at s[i]: writes the escaped byte, if any, and returns the
+// index after what the "=" takes with it. A soft line break takes exactly
+// one line end with it, so an empty line after it stays; any other "=" that
+// is no escape is dropped alone.
+inline std::size_t take_equals(const char* s, std::size_t n, std::size_t i,
+                               char*& out) {
+  if (i + 2 < n) {
+    const int high = hex_value(s[i + 1]);
+    const int low = hex_value(s[i + 2]);
+    if (high >= 0 && low >= 0) {
+      *out++ = static_cast<char>(high << 4 | low);
+      return i + 3;
+    }
+  }
+  if (i + 1 < n && s[i + 1] == '\r')
+    return i + ((i + 2 < n && s[i + 2] == '\n') ? 3 : 2);
+  if (i + 1 < n && s[i + 1] == '\n') return i + 2;
+  return i + 1;
+}
+
 }  // namespace
 
 std::size_t decode_quoted_printable_scalar(std::string_view body,
@@ -45,48 +65,13 @@ std::size_t decode_quoted_printable_scalar(std::string_view body,
     out += run;
     i += run;
     if (equals == nullptr) break;
-    // s[i] is "=".
-    if (i + 2 < n) {
-      const int high = hex_value(s[i + 1]);
-      const int low = hex_value(s[i + 2]);
-      if (high >= 0 && low >= 0) {
-        *out++ = static_cast<char>(high << 4 | low);
-        i += 3;
-        continue;
-      }
-    }
-    // A soft line break takes exactly one line end with it, so an empty
-    // line after it stays. Any other "=" is dropped alone.
-    if (i + 1 < n && s[i + 1] == '\r')
-      i += (i + 2 < n && s[i + 2] == '\n') ? 3 : 2;
-    else if (i + 1 < n && s[i + 1] == '\n')
-      i += 2;
-    else
-      i += 1;
+    i = take_equals(s, n, i, out);
   }
   position = i;
   return static_cast<std::size_t>(out - start);
 }
 
 namespace {
-
-// Handles the "=" at s[i]: writes the escaped byte, if any, and returns the
-// index after what the "=" takes with it.
-inline std::size_t take_equals(const char* s, std::size_t n, std::size_t i,
-                               char*& out) {
-  if (i + 2 < n) {
-    const int high = hex_value(s[i + 1]);
-    const int low = hex_value(s[i + 2]);
-    if (high >= 0 && low >= 0) {
-      *out++ = static_cast<char>(high << 4 | low);
-      return i + 3;
-    }
-  }
-  if (i + 1 < n && s[i + 1] == '\r')
-    return i + ((i + 2 < n && s[i + 2] == '\n') ? 3 : 2);
-  if (i + 1 < n && s[i + 1] == '\n') return i + 2;
-  return i + 1;
-}
 
 #if defined(__x86_64__) || defined(__i386__)
 
@@ -195,13 +180,5 @@ std::size_t decode_quoted_printable_at(VectorLevel level, std::string_view body,
 std::size_t decode_quoted_printable(std::string_view body,
                                     std::size_t& position, std::size_t stop,
                                     char* out) {
-  static const VectorLevel level = best_vector_level();
-  return decode_quoted_printable_at(level, body, position, stop, out);
-}
-
-std::string decode_quoted_printable(std::string_view body) {
-  std::string out(body.size(), '\0');
-  std::size_t position = 0;
-  out.resize(decode_quoted_printable(body, position, body.size(), out.data()));
-  return out;
+  return decode_quoted_printable_at(vector_level(), body, position, stop, out);
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cpu_features.h"
+#include "vector_level.h"
 
 // Decodes `body` from `position` on while `position` < `stop`, advancing it,
 // and returns the number of bytes written to `out`, which needs room for
@@ -25,6 +25,3 @@ std::size_t decode_quoted_printable_scalar(std::string_view body,
 std::size_t decode_quoted_printable_at(VectorLevel level, std::string_view body,
                                        std::size_t& position, std::size_t stop,
                                        char* out);
-
-// A whole body at once, for tests and small inputs.
-std::string decode_quoted_printable(std::string_view body);

@@ -1,6 +1,6 @@
 #include "extract.h"
 
-#include <cstdio>
+#include <utility>
 
 #include "directory.h"
 #include "messages.h"
@@ -9,15 +9,14 @@
 
 void extract_parts(ArchiveReader& reader) {
   if (!skip_to_first_boundary(reader)) return;
-  int is_base64 = 0;
   for (;;) {
-    std::optional<Text> body = read_part(reader, is_base64);
-    if (!body) return;
-    PartDecoder decoder(std::move(*body), is_base64);
+    std::optional<PartBody> part = read_part(reader);
+    if (!part) return;
+    PartDecoder decoder(std::move(part->body), part->is_base64);
     check_part_path(*reader.part_name);
     make_directory(*reader.part_dir);
     if (write_part(decoder, *reader.part_name) != 0) fail_cannot_create();
-    reader.spare_body = std::move(decoder.content);
+    recycle_body(reader, std::move(decoder.content));
     reader.part_name.reset();
     reader.part_dir.reset();
   }
@@ -26,11 +25,7 @@ void extract_parts(ArchiveReader& reader) {
 int run(int argc, char** argv) {
   if (argc < 2) fail_no_argument();
   for (int i = 1; i < argc; ++i) {
-    say("argc: ");
-    say_number(argc - i);
-    say(", argv[1]: ");
-    say(argv[i]);
-    say("\n");
+    say_progress(argc - i, argv[i]);
     ArchiveReader reader = open_archive(argv[i]);
     extract_parts(reader);
   }

@@ -10,12 +10,14 @@
 
 #include "archive_reader.h"
 #include "boundary_matcher.h"
-#include "cpu_features.h"
+#include "test_support.h"
+#include "vector_level.h"
 
 namespace {
 
-const VectorLevel LEVELS[] = {VectorLevel::scalar, VectorLevel::avx2,
-                              VectorLevel::avx512};
+class LineEndsSimd : public test_support::EachVectorLevel {};
+INSTANTIATE_TEST_SUITE_P(Levels, LineEndsSimd, test_support::ALL_VECTOR_LEVELS,
+                         test_support::level_name);
 
 // Lines of random length ending in LF, CR LF or CR CR LF, with CRs inside
 // them too, and a last line that may lack its LF (and may end in CR).
@@ -41,23 +43,21 @@ std::string strip(VectorLevel level, bool reference, const std::string& in) {
   return std::string(out.data(), n);
 }
 
-TEST(LineEndsSimd, EveryLengthMatchesTheReference) {
+TEST_P(LineEndsSimd, EveryLengthMatchesTheReference) {
+  const VectorLevel level = GetParam();
   std::mt19937 rng(1);
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    SCOPED_TRACE(static_cast<int>(level));
-    for (std::size_t length = 0; length <= 400; ++length)
-      for (int round = 0; round < 6; ++round) {
-        const std::string lines = random_lines(rng, length);
-        ASSERT_EQ(strip(level, false, lines), strip(level, true, lines))
-            << "length " << length;
-      }
-    const std::string large = random_lines(rng, (1 << 20) + 3);
-    EXPECT_EQ(strip(level, false, large), strip(level, true, large));
-  }
+  for (std::size_t length = 0; length <= 400; ++length)
+    for (int round = 0; round < 6; ++round) {
+      const std::string lines = random_lines(rng, length);
+      ASSERT_EQ(strip(level, false, lines), strip(level, true, lines))
+          << "length " << length;
+    }
+  // A body as large as a read block, plus a few bytes.
+  const std::string large = random_lines(rng, READ_BLOCK + 3);
+  EXPECT_EQ(strip(level, false, large), strip(level, true, large));
 }
 
-TEST(LineEndsSimd, CutsAsTheLineReaderDoes) {
+TEST_P(LineEndsSimd, CutsAsTheLineReaderDoes) {
   // Every LF goes, with a CR right before it; other CRs stay; a last line
   // without LF loses a CR among its last two bytes and what follows it.
   const std::string body = std::string(70, 'A') + "\r\n" + "B\rC\n" +
@@ -66,10 +66,21 @@ TEST(LineEndsSimd, CutsAsTheLineReaderDoes) {
   const std::string expected = std::string(70, 'A') + "B\rC" +
                                std::string(70, 'D') + "\r" +
                                std::string(40, 'E');
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    EXPECT_EQ(strip(level, false, body), expected);
-  }
+  EXPECT_EQ(strip(GetParam(), false, body), expected);
+}
+
+struct CutCase {
+  std::string line;
+  std::string kept;
+};
+
+TEST(CutLineEndTest, CutsCrOrLfAmongTheLastTwoBytes) {
+  const CutCase cases[] = {
+      {"abc\r\n", "abc"}, {"abc\n", "abc"}, {"abc\r", "abc"},   {"abc", "abc"},
+      {"\r\n", ""},       {"\n", ""},       {"", ""},           {"a\n\n", "a"},
+      {"ab\rc", "ab"},    {"a\nb", "a"},    {"x\r\n\n", "x\r"},
+  };
+  for (const CutCase& c : cases) EXPECT_EQ(cut_line_end(c.line), c.kept);
 }
 
 TEST(BoundarySimd, FindsWhatHorspoolFinds) {

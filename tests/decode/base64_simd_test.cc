@@ -10,9 +10,15 @@
 
 #include "base64_decoder.h"
 #include "base64_table.h"
-#include "cpu_features.h"
+#include "part_decoder.h"
+#include "test_support.h"
+#include "vector_level.h"
 
 namespace {
+
+class Base64Simd : public test_support::EachVectorLevel {};
+INSTANTIATE_TEST_SUITE_P(Levels, Base64Simd, test_support::ALL_VECTOR_LEVELS,
+                         test_support::level_name);
 
 constexpr std::string_view RFC_ALPHABET = RFC2045_ALPHABET;
 
@@ -26,9 +32,6 @@ std::string permuted_alphabet() {
   std::shuffle(alphabet.begin(), alphabet.end(), rng);
   return alphabet;
 }
-
-const VectorLevel LEVELS[] = {VectorLevel::scalar, VectorLevel::avx2,
-                              VectorLevel::avx512};
 
 // Alphabet characters, with `odd` of every 1000 drawn from bytes that are
 // not in the RFC alphabet ("=", line ends, NUL, high bytes, ...).
@@ -66,40 +69,35 @@ struct TableCase {
   std::string alphabet;
 };
 
-TEST(Base64Simd, EveryLengthAndTableMatchesTheReference) {
+TEST_P(Base64Simd, EveryLengthAndTableMatchesTheReference) {
   const TableCase tables[] = {{"rfc2045", std::string(RFC_ALPHABET)},
                               {"permuted", permuted_alphabet()}};
   std::mt19937 rng(2045);
   for (const TableCase& t : tables) {
     const Base64Decoder decoder(table_of(t.alphabet));
-    for (VectorLevel level : LEVELS) {
-      if (!cpu_supports(level)) continue;
-      SCOPED_TRACE(std::string(t.name) + " level " +
-                   std::to_string(static_cast<int>(level)));
-      for (std::size_t length = 0; length <= 400; ++length)
-        for (int odd : {0, 3, 50, 500}) {
-          expect_same_groups(decoder, level,
-                             random_text(rng, length, t.alphabet, odd));
-          if (HasFatalFailure()) return;
-        }
-    }
+    const VectorLevel level = GetParam();
+    SCOPED_TRACE(t.name);
+    for (std::size_t length = 0; length <= 400; ++length)
+      for (int odd : {0, 3, 50, 500}) {
+        expect_same_groups(decoder, level,
+                           random_text(rng, length, t.alphabet, odd));
+        if (HasFatalFailure()) return;
+      }
   }
 }
 
-TEST(Base64Simd, LargeInputsMatchTheReference) {
+TEST_P(Base64Simd, LargeInputsMatchTheReference) {
   std::mt19937 rng(4648);
   const Base64Decoder decoder(table_of(RFC_ALPHABET));
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    for (int odd : {0, 1, 100}) {
-      SCOPED_TRACE(odd);
-      expect_same_groups(decoder, level,
-                         random_text(rng, (1 << 20) + 13, RFC_ALPHABET, odd));
-    }
+  const VectorLevel level = GetParam();
+  for (int odd : {0, 1, 100}) {
+    SCOPED_TRACE(odd);
+    expect_same_groups(decoder, level,
+                       random_text(rng, DECODE_BLOCK + 13, RFC_ALPHABET, odd));
   }
 }
 
-TEST(Base64Simd, OnlyTheExactRfcTableTakesTheVectorPath) {
+TEST(Base64Dispatch, OnlyTheExactRfcTableTakesTheVectorPath) {
   // One entry more than RFC 2045: "-" and "=" have values of their own,
   // which only the table-driven path knows about.
   Base64table table = table_of(RFC_ALPHABET);
@@ -118,35 +116,16 @@ TEST(Base64Simd, OnlyTheExactRfcTableTakesTheVectorPath) {
   EXPECT_EQ(out, reference);
 }
 
-// An encoder written out here, independent of the decoder under test.
-std::string encode(const std::string& bytes) {
-  std::string text;
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
-                       static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    for (int shift : {18, 12, 6, 0}) text += RFC_ALPHABET[(v >> shift) & 63];
-  }
-  const std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    text += RFC_ALPHABET[(v >> 18) & 63];
-    text += RFC_ALPHABET[(v >> 12) & 63];
-    text += rest == 2 ? RFC_ALPHABET[(v >> 6) & 63] : '=';
-    text += '=';
-  }
-  return text;
-}
-
-TEST(Base64Simd, WholeBodiesGiveBackWhatWasEncoded) {
+TEST(Base64Dispatch, WholeBodiesGiveBackWhatWasEncoded) {
   std::mt19937 rng(3);
   const Base64Decoder decoder(table_of(RFC_ALPHABET));
   for (std::size_t length = 0; length <= 300; ++length) {
     std::string bytes(length, '\0');
     for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
-    ASSERT_EQ(decode_base64(decoder, encode(bytes)), bytes) << length;
+    ASSERT_EQ(test_support::decode_base64_whole(
+                  decoder, test_support::reference_base64(bytes)),
+              bytes)
+        << length;
   }
 }
 

@@ -19,15 +19,12 @@ using test_support::ScopedTempDir;
 using test_support::ThrowOnFatal;
 using test_support::write_file;
 
-// Output blocks are 1 MiB of decoded bytes or of quoted-printable input.
-constexpr std::size_t BLOCK = 1 << 20;
+// Bodies are decoded in blocks of DECODE_BLOCK input characters.
+constexpr std::size_t BLOCK = DECODE_BLOCK;
 
 class PartDecoderTest : public testing::Test {
  protected:
-  PartDecoderTest() {
-    base64table = test_support::rfc2045_table();
-    base64table.table_loaded = true;
-  }
+  PartDecoderTest() { set_base64table(test_support::rfc2045_table()); }
 
   // Writes `body` to `path`; the result of write_part lands in `status_`.
   Outcome write(std::string_view body, int is_base64, const std::string& path) {

@@ -6,13 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "cpu_features.h"
+#include "part_decoder.h"
 #include "qp_decoder.h"
+#include "test_support.h"
+#include "vector_level.h"
 
 namespace {
 
-const VectorLevel LEVELS[] = {VectorLevel::scalar, VectorLevel::avx2,
-                              VectorLevel::avx512};
+class QpSimd : public test_support::EachVectorLevel {};
+INSTANTIATE_TEST_SUITE_P(Levels, QpSimd, test_support::ALL_VECTOR_LEVELS,
+                         test_support::level_name);
 
 // HTML as office programs write it, with escapes of every kind and the
 // bytes that look like them: soft breaks with CR LF, LF or a lone CR,
@@ -61,53 +64,46 @@ std::string decode_blocks(VectorLevel level, bool reference,
   return out;
 }
 
-TEST(QpSimd, EveryLengthMatchesTheReference) {
+TEST_P(QpSimd, EveryLengthMatchesTheReference) {
   std::mt19937 rng(2045);
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    SCOPED_TRACE(static_cast<int>(level));
-    for (std::size_t length = 0; length <= 400; ++length)
-      for (int round = 0; round < 4; ++round) {
-        const std::string body = random_body(rng, length);
-        for (std::size_t block : {std::size_t{1} << 30, std::size_t{64},
-                                  std::size_t{65}, std::size_t{7}})
-          ASSERT_EQ(decode_blocks(level, false, body, block),
-                    decode_blocks(level, true, body, block))
-              << "length " << length << " block " << block;
-      }
-  }
-}
-
-TEST(QpSimd, AnySpanStopsWhereTheReferenceStops) {
-  std::mt19937 rng(1521);
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    for (int round = 0; round < 2000; ++round) {
-      const std::string body = random_body(rng, rng() % 300);
-      std::size_t start = body.empty() ? 0 : rng() % body.size();
-      const std::size_t stop =
-          start +
-          (body.size() - start > 0 ? rng() % (body.size() - start + 1) : 0);
-      std::size_t fast_position = start;
-      std::size_t reference_position = start;
-      ASSERT_EQ(decode_span(level, false, body, fast_position, stop),
-                decode_span(level, true, body, reference_position, stop));
-      ASSERT_EQ(fast_position, reference_position);
+  const VectorLevel level = GetParam();
+  for (std::size_t length = 0; length <= 400; ++length)
+    for (int round = 0; round < 4; ++round) {
+      const std::string body = random_body(rng, length);
+      for (std::size_t block : {std::size_t{1} << 30, std::size_t{64},
+                                std::size_t{65}, std::size_t{7}})
+        ASSERT_EQ(decode_blocks(level, false, body, block),
+                  decode_blocks(level, true, body, block))
+            << "length " << length << " block " << block;
     }
+}
+
+TEST_P(QpSimd, AnySpanStopsWhereTheReferenceStops) {
+  std::mt19937 rng(1521);
+  const VectorLevel level = GetParam();
+  for (int round = 0; round < 2000; ++round) {
+    const std::string body = random_body(rng, rng() % 300);
+    std::size_t start = body.empty() ? 0 : rng() % body.size();
+    const std::size_t stop =
+        start +
+        (body.size() - start > 0 ? rng() % (body.size() - start + 1) : 0);
+    std::size_t fast_position = start;
+    std::size_t reference_position = start;
+    ASSERT_EQ(decode_span(level, false, body, fast_position, stop),
+              decode_span(level, true, body, reference_position, stop));
+    ASSERT_EQ(fast_position, reference_position);
   }
 }
 
-TEST(QpSimd, LargeBodiesMatchTheReference) {
+TEST_P(QpSimd, LargeBodiesMatchTheReference) {
   std::mt19937 rng(76);
-  const std::string body = random_body(rng, (1 << 21) + 5);
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    EXPECT_EQ(decode_blocks(level, false, body, 1 << 20),
-              decode_blocks(level, true, body, 1 << 20));
-  }
+  const std::string body = random_body(rng, 2 * DECODE_BLOCK + 5);
+  const VectorLevel level = GetParam();
+  EXPECT_EQ(decode_blocks(level, false, body, DECODE_BLOCK),
+            decode_blocks(level, true, body, DECODE_BLOCK));
 }
 
-TEST(QpSimd, KnownEscapes) {
+TEST_P(QpSimd, KnownEscapes) {
   // Values from RFC 2045's rules as this tool applies them.
   const struct {
     std::string body;
@@ -119,13 +115,11 @@ TEST(QpSimd, KnownEscapes) {
       {std::string(62, 'e') + "=C3=A9" + std::string(70, 'f'),
        std::string(62, 'e') + "\xc3\xa9" + std::string(70, 'f')},
   };
-  for (VectorLevel level : LEVELS) {
-    if (!cpu_supports(level)) continue;
-    for (const auto& c : cases) {
-      std::size_t position = 0;
-      EXPECT_EQ(decode_span(level, false, c.body, position, c.body.size()),
-                c.expected);
-    }
+  const VectorLevel level = GetParam();
+  for (const auto& c : cases) {
+    std::size_t position = 0;
+    EXPECT_EQ(decode_span(level, false, c.body, position, c.body.size()),
+              c.expected);
   }
 }
 

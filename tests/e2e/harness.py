@@ -193,9 +193,30 @@ def archive(parts, boundary=BOUNDARY, nl=b"\n", header=None, close=True,
     return out
 
 
+SKIPPED = 77  # ctest's skip status (SKIP_RETURN_CODE)
+
+
+def exit_if_level_missing():
+    """Ends the run with SKIPPED when MIMEUNPACK_VECTOR_LEVEL names a level
+    that this processor lacks: the tool would fall back to a level that
+    another run already covers. MIMEUNPACK_VECTOR_LEVELS_TOOL (set by ctest)
+    lists the levels offered."""
+    level = os.environ.get("MIMEUNPACK_VECTOR_LEVEL")
+    tool = os.environ.get("MIMEUNPACK_VECTOR_LEVELS_TOOL")
+    if not level or not tool:
+        return
+    offered = subprocess.run([tool], stdout=subprocess.PIPE, check=True,
+                             timeout=TIMEOUT_SECONDS).stdout.split()
+    if level.encode() not in offered:
+        print("skipped: this processor has no %s level (it offers %s)"
+              % (level, b", ".join(offered).decode()))
+        sys.exit(SKIPPED)
+
+
 def main():
     """unittest.main() taking the binary path from argv[1] when given."""
     global _binary
+    exit_if_level_missing()
     if len(sys.argv) > 1 and not sys.argv[1].startswith("-"):
         _binary = sys.argv.pop(1)
     unittest.main()

@@ -1,6 +1,7 @@
 """Out of memory: a body larger than the address space the run may use ends
 with the out-of-memory message and 251, never a crash or a half-written
-file reported as success."""
+file reported as success. Loading base64.conf and making a part's directory
+keep messages of their own."""
 
 import os
 import resource
@@ -24,6 +25,12 @@ class OutOfMemory(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
         harness.write_tree(self.root, {harness.CONF_NAME: harness.base64_conf()})
 
+    def skip_unless_small_runs_fit(self):
+        small = harness.archive([(b"small.txt", b"quoted-printable", b"hi\n")])
+        if self.run_limited("small.mht", small).returncode != 0:
+            self.skipTest("this build needs more address space than the "
+                          "limit (a sanitizer build)")
+
     def run_limited(self, name, data):
         harness.write_tree(self.root, {name: data})
         return subprocess.run([harness.binary(), name], cwd=self.root,
@@ -32,10 +39,7 @@ class OutOfMemory(unittest.TestCase):
                               timeout=harness.TIMEOUT_SECONDS)
 
     def test_body_larger_than_memory(self):
-        small = harness.archive([(b"small.txt", b"quoted-printable", b"hi\n")])
-        if self.run_limited("small.mht", small).returncode != 0:
-            self.skipTest("this build needs more address space than the "
-                          "limit (a sanitizer build)")
+        self.skip_unless_small_runs_fit()
         body = (b"A" * 76 + b"\n") * 600_000  # 46 MB of base64
         big = harness.archive([(b"big.bin", b"base64", body)])
         proc = self.run_limited("big.mht", big)
@@ -44,6 +48,30 @@ class OutOfMemory(unittest.TestCase):
                          b"Chyba. Nedostatek pameti. \n")
         self.assertEqual(proc.returncode, 251)
         self.assertFalse(os.path.exists(os.path.join(self.root, "big.bin")))
+
+    def test_base64conf_larger_than_memory(self):
+        self.skip_unless_small_runs_fit()
+        # Comment lines only: the file is read whole before any is parsed.
+        harness.write_tree(self.root, {
+            harness.CONF_NAME: (b"# " + b"x" * 76 + b"\n") * (LIMIT // 78 + 1)})
+        data = harness.archive([(b"a.bin", b"base64", b"QUJD\n")])
+        proc = self.run_limited("a.mht", data)
+        self.assertEqual(proc.stdout, harness.progress(1, "a.mht") +
+                         b"Chyba. Malo pameti. \n")
+        self.assertEqual(proc.returncode, 254)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "a.bin")))
+
+    def test_directory_too_deep_for_memory(self):
+        self.skip_unless_small_runs_fit()
+        # 2 MB of path, a million levels: each level costs the directory
+        # maker a path object of its own, far more than the limit.
+        deep = b"d/" * 1_000_000 + b"f.txt"
+        data = harness.archive([(deep, b"quoted-printable", b"hi\n")])
+        proc = self.run_limited("deep.mht", data)
+        self.assertEqual(proc.stdout, harness.progress(1, "deep.mht") +
+                         harness.conf_echo() + b"Nedostatek pameti. \n")
+        self.assertEqual(proc.returncode, 251)
+        self.assertFalse(os.path.exists(os.path.join(self.root, "d")))
 
 
 if __name__ == "__main__":

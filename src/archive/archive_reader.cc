@@ -1,3 +1,5 @@
+#include "archive_reader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,7 +7,6 @@
 #include <cerrno>
 #include <utility>
 
-#include "archive_reader.h"
 #include "messages.h"
 
 ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept

@@ -16,7 +16,7 @@ class BoundaryMatcher {
 
   // Offset of the first occurrence in `haystack`, or npos.
   [[nodiscard]] std::size_t find(std::string_view haystack) const;
-  // The Horspool reference for find; also its fallback without AVX2.
+  // The Horspool reference for find; also its path at the scalar level.
   [[nodiscard]] std::size_t find_horspool(std::string_view haystack) const;
   [[nodiscard]] std::size_t size() const { return needle_.size(); }
 

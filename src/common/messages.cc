@@ -2,25 +2,56 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 namespace {
 
+// The one place that writes to standard output.
+void write_out(std::string_view text) {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void write_number(std::int64_t value) { write_out(std::to_string(value)); }
+
 void print_and_exit(int status, std::string_view message) {
-  say(message);
+  write_out(message);
   std::fflush(stdout);
   std::exit(status);
 }
 
 FatalHandler current_handler = print_and_exit;
+NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
 }  // namespace
 
-void say(std::string_view text) {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+void say_progress(int archives_left, std::string_view path) {
+  write_out("argc: ");
+  write_number(archives_left);
+  write_out(", argv[1]: ");
+  write_out(path);
+  write_out("\n");
 }
 
-void say_number(std::int64_t value) { say(std::to_string(value)); }
+void say_table_entry(char character, std::int32_t value) {
+  write_out("Base64table [");
+  write_out({&character, 1});
+  write_out("]  = ");
+  write_number(value);
+  write_out("\n");
+}
+
+void say_table_loaded() { write_out("Base64 nahran...\n"); }
+
+void say_writing(std::string_view path, std::int32_t is_base64) {
+  write_out("Zapis souboru ");
+  write_out(path);
+  write_out(", enc: ");
+  write_number(is_base64);
+  write_out("\n");
+}
+
+void flush_output() { std::fflush(stdout); }
 
 FatalHandler set_fatal_handler(FatalHandler handler) {
   FatalHandler previous = current_handler;
@@ -46,10 +77,6 @@ void fail_header() { fatal(STATUS_BAD_FORMAT, {}); }
 
 void fail_part_format() {
   fatal(STATUS_BAD_FORMAT, "Chyba. Soubor zrejme nema spravny format.\n");
-}
-
-void fail_table_no_memory() {
-  fatal(STATUS_CANNOT_OPEN, "Chyba. Malo pameti. \n");
 }
 
 void fail_table_missing() {
@@ -82,10 +109,24 @@ void fail_write(std::string_view path) {
   fatal(STATUS_CANNOT_WRITE, message);
 }
 
+// No memory is left to build a message with: each one is a literal.
 void fail_no_memory() {
+  switch (no_memory_message) {
+    case NoMemoryMessage::table:
+      fatal(STATUS_CANNOT_OPEN, "Chyba. Malo pameti. \n");
+    case NoMemoryMessage::directory:
+      fatal(STATUS_NO_MEMORY, "Nedostatek pameti. \n");
+    case NoMemoryMessage::general:
+      break;
+  }
   fatal(STATUS_NO_MEMORY, "Chyba. Nedostatek pameti. \n");
 }
 
-void fail_no_memory_directory() {
-  fatal(STATUS_NO_MEMORY, "Nedostatek pameti. \n");
+void catch_allocation_failures() { std::set_new_handler(fail_no_memory); }
+
+NoMemoryScope::NoMemoryScope(NoMemoryMessage message)
+    : previous_(no_memory_message) {
+  no_memory_message = message;
 }
+
+NoMemoryScope::~NoMemoryScope() { no_memory_message = previous_; }

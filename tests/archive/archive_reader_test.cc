@@ -1,9 +1,10 @@
+#include "archive_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "archive_reader.h"
 #include "test_support.h"
 
 namespace {

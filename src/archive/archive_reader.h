@@ -75,10 +75,16 @@ ArchiveReader open_archive(std::string_view path);
 // archive ends first.
 bool skip_to_first_boundary(ArchiveReader& reader);
 
-// Cuts a line end: a CR or LF among the last two bytes, the one before last
-// looked at first, ends the text there.
-std::string_view cut_line_end(std::string_view line);
+// A part's body as read_part hands it out.
+struct PartBody {
+  Text body;          // possibly empty; base64 without its line ends
+  int is_base64 = 0;  // 1 when the encoding line holds "base64", else 0
+};
 
-// Reads the next part: sets part_name and part_dir and returns its body
-// (possibly empty), or none when no further part can be read.
-std::optional<Text> read_part(ArchiveReader& reader, int& is_base64);
+// Reads the next part: sets part_name and part_dir and returns its body, or
+// none when no further part can be read.
+std::optional<PartBody> read_part(ArchiveReader& reader);
+
+// Takes a written part's body back, so that the next body reuses its memory
+// instead of faulting in fresh pages.
+void recycle_body(ArchiveReader& reader, Text body);

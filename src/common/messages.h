@@ -1,0 +1,74 @@
+// Every line the tool prints and every status it ends with, in one place:
+// nothing else in the program writes to standard output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Exit statuses. The process reports them as 32-bit signed values, so the
+// shell shows -1 as 255 ... -5 as 251.
+enum ExitStatus : int {
+  STATUS_OK = 0,
+  STATUS_NO_ARGUMENT = -1,
+  STATUS_CANNOT_OPEN = -2,
+  STATUS_BAD_FORMAT = -3,
+  STATUS_CANNOT_WRITE = -4,
+  STATUS_NO_MEMORY = -5,
+};
+
+// Progress: archives left (this one included), then the archive's path.
+void say_progress(int archives_left, std::string_view path);
+// A line of base64.conf that set the entry of `character` to `value`.
+void say_table_entry(char character, std::int32_t value);
+// base64.conf has been read to its end.
+void say_table_loaded();
+// A part is about to be written to `path` (1 for base64, 0 otherwise).
+void say_writing(std::string_view path, std::int32_t is_base64);
+// Pushes what has been said out to standard output.
+void flush_output();
+
+// What a fatal condition does: by default print the message and end the
+// process with the status. Tests and fuzz targets install a handler that
+// throws instead; a handler must not return.
+using FatalHandler = void (*)(int status, std::string_view message);
+FatalHandler set_fatal_handler(FatalHandler handler);
+[[noreturn]] void fatal(int status, std::string_view message);
+
+// The fatal conditions, one function each.
+[[noreturn]] void fail_no_argument();
+[[noreturn]] void fail_cannot_open(std::string_view path);
+[[noreturn]] void fail_header();
+[[noreturn]] void fail_part_format();
+[[noreturn]] void fail_table_missing();
+[[noreturn]] void fail_table_format(std::string_view line, std::size_t position,
+                                    std::size_t length);
+[[noreturn]] void fail_cannot_create();
+[[noreturn]] void fail_unsafe_path(std::string_view path);
+[[noreturn]] void fail_write(std::string_view path);
+
+// Out of memory. Every failed allocation ends here, by a direct call (a
+// failed malloc) or through the new handler (a failed operator new). Two
+// places keep a message and status of their own; they name it with a
+// NoMemoryScope around the allocations concerned.
+enum class NoMemoryMessage {
+  general,    // "Chyba. Nedostatek pameti. ", -5
+  table,      // loading base64.conf: "Chyba. Malo pameti. ", -2
+  directory,  // making a part's directory: "Nedostatek pameti. ", -5
+};
+[[noreturn]] void fail_no_memory();
+
+// Routes a failed operator new to fail_no_memory; called once by main.
+void catch_allocation_failures();
+
+// Chooses fail_no_memory's message while it lives.
+class NoMemoryScope {
+ public:
+  explicit NoMemoryScope(NoMemoryMessage message);
+  ~NoMemoryScope();
+  NoMemoryScope(const NoMemoryScope&) = delete;
+  NoMemoryScope& operator=(const NoMemoryScope&) = delete;
+
+ private:
+  NoMemoryMessage previous_;
+};

@@ -1,0 +1,33 @@
+// One part's body on its way to a file, and the base64 table it is decoded
+// with.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "base64_table.h"
+#include "text.h"
+
+// Input characters decoded before each write to the file. Fuzz builds
+// shrink it so that escapes and groups straddle blocks.
+#ifndef MIMEUNPACK_DECODE_BLOCK
+#define MIMEUNPACK_DECODE_BLOCK (1 << 20)
+#endif
+inline constexpr std::size_t DECODE_BLOCK = MIMEUNPACK_DECODE_BLOCK;
+
+struct PartDecoder {
+  Text content;                // the body, owned
+  std::int32_t is_base64 = 0;  // 1 for base64, 0 for quoted-printable
+
+  // Takes the body over; the first decoder of the process loads base64.conf.
+  PartDecoder(Text body, int base64);
+};
+
+// Makes `table` the process's table, as loading base64.conf would, without
+// reading the file: for callers that bring their own (tests, fuzz targets).
+void set_base64table(const Base64table& table);
+
+// Decodes the body into the file at `path`: 0 when written, -1 when the file
+// can't be created. A failed write is fatal.
+int write_part(const PartDecoder& decoder, const std::string& path);

@@ -1,0 +1,64 @@
+// The catalogue's printed lines, byte for byte, and the one out-of-memory
+// path choosing its message by where the allocation failed.
+#include "messages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using test_support::Outcome;
+using test_support::run_captured;
+using test_support::ThrowOnFatal;
+
+TEST(MessagesTest, PrintedLines) {
+  const struct {
+    void (*say)();
+    std::string printed;
+  } cases[] = {
+      {[] { say_progress(2, "a b.mht"); }, "argc: 2, argv[1]: a b.mht\n"},
+      {[] { say_table_entry('/', 63); }, "Base64table [/]  = 63\n"},
+      {[] { say_table_entry('\0', -1); },
+       std::string("Base64table [\0]  = -1\n", 22)},
+      {[] { say_table_loaded(); }, "Base64 nahran...\n"},
+      {[] { say_writing("dir/page.htm", 0); },
+       "Zapis souboru dir/page.htm, enc: 0\n"},
+      {[] { say_writing(std::string_view("x\0y", 3), 1); },
+       std::string("Zapis souboru x\0y, enc: 1\n", 26)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(run_captured(c.say).out, c.printed);
+}
+
+TEST(MessagesTest, OutOfMemoryTakesTheMessageOfItsScope) {
+  const ThrowOnFatal fatal;
+  const auto fail = [] { fail_no_memory(); };
+  const struct {
+    NoMemoryMessage scope;
+    int status;
+    std::string message;
+  } cases[] = {
+      {NoMemoryMessage::general, STATUS_NO_MEMORY,
+       "Chyba. Nedostatek pameti. \n"},
+      {NoMemoryMessage::table, STATUS_CANNOT_OPEN, "Chyba. Malo pameti. \n"},
+      {NoMemoryMessage::directory, STATUS_NO_MEMORY, "Nedostatek pameti. \n"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome;
+    {
+      const NoMemoryScope scope(c.scope);
+      outcome = run_captured(fail);
+    }
+    ASSERT_TRUE(outcome.fatal.has_value());
+    EXPECT_EQ(outcome.fatal->status, c.status);
+    EXPECT_EQ(outcome.fatal->message, c.message);
+  }
+  // Outside every scope, and after a scope has ended, the general message.
+  const Outcome outcome = run_captured(fail);
+  ASSERT_TRUE(outcome.fatal.has_value());
+  EXPECT_EQ(outcome.fatal->message, "Chyba. Nedostatek pameti. \n");
+}
+
+}  // namespace
