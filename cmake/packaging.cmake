@@ -19,7 +19,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
 
 # The package is built with dpkg's own tools from a staged tree rather than
 # with cpack: dpkg-deb honours SOURCE_DATE_EPOCH, sorts the members and sets
-# root ownership, which is what makes two builds byte-identical.
+# root ownership, which is what makes two builds byte-identical (with the
+# -ffile-prefix-map options in CMakeLists.txt, which keep the source and
+# build paths out of the objects and so out of the binary's build ID).
 add_custom_target(deb
   COMMAND ${CMAKE_COMMAND}
           -DBUILD_DIR=${PROJECT_BINARY_DIR}
