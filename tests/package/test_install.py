@@ -1,4 +1,4 @@
-"""`cmake --install` to a temporary prefix: the four files land where the
+"""`cmake --install` to a temporary prefix: the five files land where the
 manual and the README say, and the installed binary unpacks the example."""
 
 import filecmp
@@ -22,7 +22,9 @@ def main():
         conf = os.path.join(prefix, "share", "mimeunpack", "base64.conf")
         readme = os.path.join(prefix, "share", "doc", "mimeunpack",
                               "README.md")
-        for path in (binary, manual, conf, readme):
+        licence = os.path.join(prefix, "share", "doc", "mimeunpack",
+                               "LICENSE")
+        for path in (binary, manual, conf, readme, licence):
             if not os.path.isfile(path):
                 problems.append("not installed: " + path)
         if problems:
@@ -30,7 +32,8 @@ def main():
         if not os.access(binary, os.X_OK):
             problems.append("bin/mimeunpack is not executable")
         for installed, source in ((conf, "examples/base64.conf"),
-                                  (readme, "README.md")):
+                                  (readme, "README.md"),
+                                  (licence, "LICENSE")):
             if not filecmp.cmp(installed, os.path.join(source_dir, source),
                                shallow=False):
                 problems.append(installed + " differs from " + source)

@@ -1,0 +1,34 @@
+# Installed layout and the Debian package.
+#
+# `cmake --install build --prefix P` puts the tool, its manual (version
+# filled in from project()), the RFC 2045 alphabet to copy next to archives,
+# the README and the LICENSE under P. `cmake --build build --target deb`
+# stages the same install under /usr and turns it into
+# mimeunpack_<version>_<arch>.deb in the build directory (cmake/deb.cmake).
+
+include(GNUInstallDirs)
+configure_file(${PROJECT_SOURCE_DIR}/docs/mimeunpack.1
+               ${PROJECT_BINARY_DIR}/mimeunpack.1 @ONLY)
+install(TARGETS mimeunpack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_BINARY_DIR}/mimeunpack.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/base64.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mimeunpack)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The package is built with dpkg's own tools from a staged tree rather than
+# with cpack: dpkg-deb honours SOURCE_DATE_EPOCH, sorts the members and sets
+# root ownership, which is what makes two builds byte-identical (with the
+# -ffile-prefix-map options in CMakeLists.txt, which keep the source and
+# build paths out of the objects and so out of the binary's build ID).
+add_custom_target(deb
+  COMMAND ${CMAKE_COMMAND}
+          -DBUILD_DIR=${PROJECT_BINARY_DIR}
+          -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -DVERSION=${PROJECT_VERSION}
+          -DSTRIP=${CMAKE_STRIP}
+          -P ${PROJECT_SOURCE_DIR}/cmake/deb.cmake
+  COMMENT "Building the Debian package"
+  VERBATIM)
+add_dependencies(deb mimeunpack)
