@@ -11,6 +11,8 @@ Base64table base64table;
 
 namespace {
 
+std::string table_file = "base64.conf";
+
 // The configuration file is read as a line read of this many bytes would
 // read it: a longer line counts as several.
 constexpr std::size_t CONF_LINE_MAX = 255;
@@ -27,7 +29,7 @@ void parse_line(std::string_view line, Base64table& table) {
   }
   if (value == 0) return;
   ++position;  // the separator, whatever it is
-  if (position > line.size()) fail_table_format(line, position, line.size());
+  if (position > line.size()) fail_table_format(table_file, line, position, line.size());
   // Right after the separator may stand the line's end: entry 0 is then set.
   const char character = position < line.size() ? line[position] : '\0';
   say_table_entry(character, static_cast<std::int32_t>(value));
@@ -36,6 +38,8 @@ void parse_line(std::string_view line, Base64table& table) {
 }
 
 }  // namespace
+
+void set_table_file(std::string_view path) { table_file = path; }
 
 void parse_base64conf(std::string_view content, Base64table& table) {
   std::size_t at = 0;
@@ -60,7 +64,7 @@ std::optional<std::string> read_base64conf() {
   std::string content;
   content.reserve(4096);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-      std::fopen("base64.conf", "rb"), &std::fclose);
+      std::fopen(table_file.c_str(), "rb"), &std::fclose);
   if (!file) return std::nullopt;
   char buffer[4096];
   for (;;) {
@@ -77,7 +81,7 @@ std::optional<std::string> read_base64conf() {
 
 void load_base64table() {
   const std::optional<std::string> content = read_base64conf();
-  if (!content) fail_table_missing();
+  if (!content) fail_table_missing(table_file);
   parse_base64conf(*content, base64table);
   base64table.table_loaded = true;
   say_table_loaded();

@@ -2,8 +2,11 @@
 
 #include <utility>
 
+#include "base64_table.h"
 #include "directory.h"
+#include "listing.h"
 #include "messages.h"
+#include "options.h"
 #include "part_decoder.h"
 #include "path_guard.h"
 
@@ -23,11 +26,31 @@ void extract_parts(ArchiveReader& reader) {
 }
 
 int run(int argc, char** argv) {
-  if (argc < 2) fail_no_argument();
-  for (int i = 1; i < argc; ++i) {
-    say_progress(argc - i, argv[i]);
-    ArchiveReader reader = open_archive(argv[i]);
-    extract_parts(reader);
+  const Options options = parse_options(argc, argv);
+  if (options.help) {
+    say_help();
+    return STATUS_OK;
+  }
+  if (options.version) {
+    say_version();
+    return STATUS_OK;
+  }
+  if (options.archives.empty()) fail_no_argument();
+  set_quiet(options.quiet);
+  set_table_file(options.table);
+  const std::size_t count = options.archives.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    // Only archive paths count, whatever options stand among them.
+    say_progress(static_cast<int>(count - i), options.archives[i]);
+    ArchiveReader reader = open_archive(options.archives[i]);
+    if (options.list) {
+      ListTotal total;
+      say_list_header();
+      list_parts(reader, total);
+      say_list_total(total.size, total.parts);
+    } else {
+      extract_parts(reader);
+    }
   }
   return STATUS_OK;
 }
