@@ -128,6 +128,45 @@ class Traversal(Outside):
         self.assertEqual(r.created(), expected)
 
 
+class TerminalNames(Outside):
+    """On a terminal every name is shown with its control bytes, stray bytes
+    and C1 controls as "?"; through a pipe every byte stays, and the file on
+    disk always has the archive's name."""
+
+    NAMES = [  # (name in the archive, as a terminal shows it)
+        (b"x\x1b]0;pwned\x07\x1b[2J.txt", b"x?]0;pwned??[2J.txt"),
+        (b"lone\x9b[31m.txt", b"lone?[31m.txt"),
+        (b"bad\xff\xc3(\xe2\x82.txt", b"bad??(??.txt"),
+        (b"c1\xc2\x9b\xc2\x85del\x7f.txt", b"c1??del?.txt"),
+        ("\u017elu\u0165ou\u010dk\u00fd k\u016f\u0148.txt".encode(),
+         "\u017elu\u0165ou\u010dk\u00fd k\u016f\u0148.txt".encode()),
+    ]
+
+    def test_names_on_a_terminal_and_through_a_pipe(self):
+        for name, shown in self.NAMES:
+            written = h.archive([(name, QP, b"x\n")])
+            refused = h.archive([(b"../" + name, QP, b"x\n")])
+            for terminal in (True, False):
+                on_screen = shown if terminal else name
+                with self.subTest(name=name, terminal=terminal):
+                    r = self.run_tool({"a.mht": written}, terminal=terminal)
+                    self.assertEqual(r.stdout, ok_stdout((on_screen, 0)))
+                    self.assertEqual(r.status, 0)
+                    self.assertEqual(r.created(), {os.fsdecode(name): b"x\n"})
+                    r = self.run_tool({"a.mht": refused}, terminal=terminal)
+                    self.assertEqual(r.stdout, ok_stdout() +
+                                     unsafe(b"../" + on_screen))
+                    self.assertEqual(r.status, 252)
+                    self.assertEqual(r.created(), {})
+
+    def test_archive_path_on_a_terminal(self):
+        name = b"e\x1b[2Jx.mht"
+        r = self.run_tool({}, args=[name], terminal=True)
+        self.assertEqual(r.stdout, b"argc: 1, argv[1]: e?[2Jx.mht\n" +
+                         cannot_open(b"e?[2Jx.mht"))
+        self.assertEqual(r.status, 254)
+
+
 class LongNames(Outside):
 
     def test_component_over_255_bytes_cannot_be_created(self):

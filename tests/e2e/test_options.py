@@ -1,0 +1,226 @@
+"""End to end: the options, one table per family, each row checked for what
+a user sees (stdout bytes, status, the tree after the run).
+
+Run: python3 test_options.py [path/to/mimeunpack]
+"""
+
+import base64
+import os
+import quopri
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import unittest  # noqa: E402
+
+import harness as h  # noqa: E402
+from harness import progress, writing  # noqa: E402
+
+B64 = b"base64"
+QP = b"quoted-printable"
+ARC = h.archive([(b"page.htm", QP, b"caf=C3=A9 =3D\n"),
+                 (b"img/p.bin", B64, b"AAEC/w==\n")])
+WRITTEN = {"page.htm": "caf\xc3\xa9 =\n".encode("latin-1"), "img": h.DIR,
+           "img/p.bin": b"\x00\x01\x02\xff"}
+LISTED = [(len(WRITTEN["page.htm"]), 0, b"page.htm", False),
+          (4, 1, b"img/p.bin", False)]
+OUTPUT = (h.conf_echo() + writing(b"page.htm", 0) + writing(b"img/p.bin", 1))
+
+
+def project_version():
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "CMakeLists.txt")) as f:
+        return re.search(r"project\(mimeunpack VERSION (\S+)", f.read())[1]
+
+
+def bad_option(name):
+    return (b"Chyba. Neplatny prepinac " + name +
+            b". Napoveda: mimeunpack --help\n")
+
+
+def no_value(name):
+    return (b"Chyba. U prepinace " + name +
+            b" chybi hodnota. Napoveda: mimeunpack --help\n")
+
+
+def listing(rows, archive=b"a.mht", left=1):
+    """What --list prints for one archive: rows of (size, is_base64, path,
+    refused)."""
+    out = b"argc: %d, argv[1]: %s\n" % (left, archive) if archive else b""
+    out += (b"   Velikost  Kodovani          Cesta\n"
+            b"-----------  ----------------  -----\n")
+    for size, is_base64, path, refused in rows:
+        out += b"%11d  %-16s  %s%s\n" % (
+            size, B64 if is_base64 else QP, path,
+            b"  (odmitnuto: vede mimo adresar)" if refused else b"")
+    total = sum(r[0] for r in rows)
+    return out + (b"-----------                    -----\n%11d                    "
+                  b"%d %s\n" % (total, len(rows),
+                                b"cast" if len(rows) == 1 else b"casti"))
+
+
+class CommandLine(unittest.TestCase):
+
+    def test_help_and_version_read_nothing(self):
+        version = b"mimeunpack %s\n" % project_version().encode()
+        for args, printed in ((["--help"], None), (["-h"], None),
+                              (["a.mht", "-qh", "--bogus"], None),
+                              (["--version"], version),
+                              (["-V", "a.mht"], version),
+                              (["--vers"], version)):
+            with self.subTest(args=args):
+                r = h.run({"a.mht": ARC}, args=args, conf=b"26")
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.created(), {})
+                if printed:
+                    self.assertEqual(r.stdout, printed)
+                else:
+                    self.assertTrue(r.stdout.startswith(
+                        b"Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"))
+                    self.assertLess(r.stdout.count(b"\n"), 25)
+
+    def test_bad_command_lines_end_before_anything_is_read(self):
+        # A malformed base64.conf would make itself heard if it were read.
+        cases = [
+            (["--bogus", "a.mht"], bad_option(b"--bogus")),
+            (["a.mht", "-x"], bad_option(b"-x")),
+            (["-qx", "a.mht"], bad_option(b"-x")),
+            (["--quiet=yes", "a.mht"], bad_option(b"--quiet=yes")),
+            (["a.mht", "-t"], no_value(b"-t")),
+            (["a.mht", "-qt"], no_value(b"-t")),
+            (["a.mht", "--table"], no_value(b"--table")),
+            (["-q"], b"Chybi parametr.\n"),
+            (["-q", "--"], b"Chybi parametr.\n"),
+        ]
+        for args, printed in cases:
+            with self.subTest(args=args):
+                r = h.run({"a.mht": ARC}, args=args, conf=b"26")
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, 255)
+                self.assertEqual(r.created(), {})
+
+    def test_options_anywhere_and_double_dash(self):
+        # (args, stdout, what the run makes)
+        odd = {"-odd.mht": ARC}
+        cases = [
+            (["a.mht", "-q"], b"", WRITTEN),
+            (["-q", "--", "-odd.mht"], b"", WRITTEN),
+            (["--", "-odd.mht"], progress(1, "-odd.mht") + OUTPUT, WRITTEN),
+            (["-", "--", "-q"], progress(2, "-") + b"Chyba. Nemohu otevrit "
+             b"soubor-.\n", {}),
+            (["-l", "a.mht", "--", "-odd.mht"],
+             listing(LISTED, left=2) + listing(LISTED, b"-odd.mht"), {}),
+        ]
+        for args, printed, made in cases:
+            with self.subTest(args=args):
+                r = h.run({"a.mht": ARC}, args=args, files=odd)
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, 254 if args[0] == "-" else 0)
+                self.assertEqual(r.created(), made)
+
+
+class Table(unittest.TestCase):
+
+    def test_table_file_by_name(self):
+        conf = h.base64_conf()
+        echo = h.conf_echo()
+        one = h.archive([(b"x.bin", B64, b"QUJD\n")])
+        # (args, files, stdout, status)
+        cases = [
+            (["-t", "t/alpha bet", "a.mht"], {"t/alpha bet": conf},
+             progress(1, "a.mht") + echo + writing(b"x.bin", 1), 0),
+            (["a.mht", "--table=t/a"], {"t/a": conf},
+             progress(1, "a.mht") + echo + writing(b"x.bin", 1), 0),
+            (["--table", "gone.conf", "a.mht"], {},
+             progress(1, "a.mht") +
+             b"Chyba. Tabulka rozlozeni [gone.conf] nenalezena.\n", 253),
+            (["-t", "t", "a.mht"], {"t": h.DIR},
+             progress(1, "a.mht") +
+             b"Chyba. Tabulka rozlozeni [t] nenalezena.\n", 253),
+            (["-t", "bad", "a.mht"], {"bad": b"1 B\n26"},
+             progress(1, "a.mht") + b"Base64table [B]  = 1\n" +
+             b"Chyba. Soubor [bad] ma chybny format. \nRadek: 26; i = 3 "
+             b"strlen: 2\n", 253),
+        ]
+        for args, files, printed, status in cases:
+            with self.subTest(args=args):
+                # ./base64.conf would load and decode differently: "QUJD"
+                # under a table where only B is set.
+                r = h.run({"a.mht": one}, args=args, files=files,
+                          conf=b"1 B\n")
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, status)
+                made = r.created()
+                self.assertEqual(made, {"x.bin": b"ABC"} if status == 0
+                                 else {})
+
+
+class Quiet(unittest.TestCase):
+
+    def test_quiet_keeps_only_errors(self):
+        refused = h.archive([(b"ok.txt", QP, b"ok\n"),
+                             (b"../up.txt", QP, b"x\n")])
+        # (archives, args, stdout, status, what the run makes)
+        cases = [
+            ({"a.mht": ARC}, ["-q", "a.mht", "a.mht"], b"", 0, WRITTEN),
+            ({"r.mht": refused}, ["--quiet", "r.mht"],
+             b"Chyba. Cesta ../up.txt vede mimo aktualni adresar.\n", 252,
+             {"ok.txt": b"ok\n"}),
+            ({}, ["-q", "none.mht"],
+             b"Chyba. Nemohu otevrit soubornone.mht.\n", 254, {}),
+        ]
+        for archives, args, printed, status, made in cases:
+            with self.subTest(args=args):
+                r = h.run(archives, args=args)
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, status)
+                self.assertEqual(r.created(), made)
+
+
+class List(unittest.TestCase):
+
+    def test_sizes_are_exact_and_nothing_is_written(self):
+        rng = bytes(range(256)) * 5
+        html = b"<p>caf\xc3\xa9 = more</p>\n" * 40
+        parts = [
+            (b"page.htm", QP, quopri.encodestring(html), len(html)),
+            (b"bin/all.bin", B64, base64.encodebytes(rng), len(rng)),
+            (b"two.bin", B64, b"QQ==\n", 1),
+            (b"k6.bin", B64, b"QUJDRA\n", 4),  # final group of 2: 1 byte
+            (b"k1.bin", B64, b"QUJDR\n", 3),   # a lone character: none
+            (b"empty.txt", QP, b"", 0),
+            (b"soft.txt", QP, b"a=\r\nb=3d\n", 4),
+            (b"../up.bin", B64, b"QUJD\n", 3),
+            (b"/abs.txt", QP, b"abc\n", 4),
+            (b"last.txt", QP, b"x\n", 2),
+        ]
+        arc = h.archive([(p, e, b) for p, e, b, _ in parts])
+        rows = [(n, int(e == B64), p, p.startswith((b"/", b"..")))
+                for p, e, _, n in parts]
+        # No table is needed, even a malformed one is never read.
+        for args, conf in ((["-l", "a.mht"], None), (["a.mht", "--list"],
+                                                     b"26")):
+            with self.subTest(args=args):
+                r = h.run({"a.mht": arc}, args=args, conf=conf)
+                self.assertEqual(r.stdout, listing(rows))
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.created(), {})
+
+    def test_faults_still_end_the_listing(self):
+        # A part that ends after its location line.
+        bad = h.archive([(b"a.txt", QP, b"a\n"),
+                         b"Content-Location: file:///C:/b.txt\n"],
+                        close=False)
+        r = h.run({"a.mht": ARC, "b.mht": bad},
+                  args=["-lq", "a.mht", "b.mht", "c.mht"], conf=None)
+        cut = listing([(2, 0, b"a.txt", False)], None)
+        cut = cut[:cut.index(b"-----------    ")]
+        self.assertEqual(r.stdout, listing(LISTED, None) + cut +
+                         b"Chyba. Soubor zrejme nema spravny format.\n")
+        self.assertEqual(r.status, 253)
+        self.assertEqual(r.created(), {})
+
+
+if __name__ == "__main__":
+    h.main()
