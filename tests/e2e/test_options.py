@@ -28,10 +28,18 @@ LISTED = [(len(WRITTEN["page.htm"]), 0, b"page.htm", False),
 OUTPUT = (h.conf_echo() + writing(b"page.htm", 0) + writing(b"img/p.bin", 1))
 
 
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                          "..")
+
+
+def source_file(rel):
+    with open(os.path.join(SOURCE_DIR, rel), encoding="utf-8") as f:
+        return f.read()
+
+
 def project_version():
-    here = os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(here, "..", "..", "CMakeLists.txt")) as f:
-        return re.search(r"project\(mimeunpack VERSION (\S+)", f.read())[1]
+    return re.search(r"project\(mimeunpack VERSION (\S+)",
+                     source_file("CMakeLists.txt"))[1]
 
 
 def bad_option(name):
@@ -118,6 +126,27 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(r.stdout, printed)
                 self.assertEqual(r.status, 254 if args[0] == "-" else 0)
                 self.assertEqual(r.created(), made)
+
+
+class Documented(unittest.TestCase):
+
+    def test_every_option_in_help_is_documented_and_completed(self):
+        usage = h.run(args=["--help"]).stdout.decode()
+        options = re.findall(r"^  (-\w), (--[\w-]+)", usage, re.M)
+        self.assertGreaterEqual(len(options), 5)
+        # The manual escapes its dashes; what a reader sees is near enough.
+        manual = source_file("docs/mimeunpack.1").replace("\\-", "-")
+        readme = source_file("README.md")
+        completion = source_file("completion/mimeunpack.bash")
+        offered = set(re.search(r"compgen -W '([^']*)'", completion)[1].split())
+        for short, long in options:
+            with self.subTest(option=long):
+                for text, where in ((manual, "manual"), (readme, "README")):
+                    self.assertRegex(text, re.escape(short) + r"\b", where)
+                    self.assertRegex(text, re.escape(long) + r"\b", where)
+                self.assertLessEqual({short, long}, offered)
+        self.assertEqual(offered - {o for pair in options for o in pair},
+                         {"--"})
 
 
 class Table(unittest.TestCase):
