@@ -164,8 +164,8 @@ constexpr int LIST_SIZE_COLUMN = 11;
 
 void write_size_column(std::uint64_t size) {
   char text[32];
-  const int length = std::snprintf(text, sizeof text, "%*" PRIu64, LIST_SIZE_COLUMN,
-                                   size);
+  const int length =
+      std::snprintf(text, sizeof text, "%*" PRIu64, LIST_SIZE_COLUMN, size);
   write_out({text, static_cast<std::size_t>(length)});
 }
 

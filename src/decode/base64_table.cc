@@ -29,7 +29,8 @@ void parse_line(std::string_view line, Base64table& table) {
   }
   if (value == 0) return;
   ++position;  // the separator, whatever it is
-  if (position > line.size()) fail_table_format(table_file, line, position, line.size());
+  if (position > line.size())
+    fail_table_format(table_file, line, position, line.size());
   // Right after the separator may stand the line's end: entry 0 is then set.
   const char character = position < line.size() ? line[position] : '\0';
   say_table_entry(character, static_cast<std::int32_t>(value));
