@@ -132,7 +132,8 @@ TEST_F(PartDecoderTest, QuotedPrintableAcrossTheBlockEnd) {
     std::string decoded;
   } cases[] = {{"=41y", "Ay"}, {"=\r\ny", "y"}, {"=\r\n\r\ny", "\r\ny"},
                {"=\ny", "y"},  {"=\ry", "y"},   {"=3d=3D", "=="},
-               {"=G", "G"},    {"=4", "4"},     {"=", ""}};
+               {"=G", "=G"},   {"=4", "=4"},    {"=", "="},
+               {"==41", "=A"}, {"=4=41", "=4A"}};
   for (const auto& c : cases) {
     for (std::size_t back = 1; back <= 4; ++back) {
       const std::string lead(BLOCK - back, 'x');
