@@ -208,6 +208,33 @@ class PartEnds(unittest.TestCase):
                 self.assertEqual(r.status, 0)
                 self.assertEqual(r.created(), {"a.txt": b"a" + nl})
 
+    def test_only_a_line_starting_with_the_close_delimiter_ends_the_parts(self):
+        # Where a location line stands, only "--B--" at the line's start ends
+        # the parts; a path may hold the boundary and "--" anywhere else.
+        later = (b"later.txt", QP, b"2\n")
+        paths = [b"d/simple--v2.txt", b"simple--", b"--simple--.txt",
+                 b"a --simple-- b.txt", b"simple---"]
+        for path in paths:
+            with self.subTest(path=path):
+                arc = h.archive([(path, QP, b"1\n"), later], boundary=b"simple")
+                r = h.run({"a.mht": arc})
+                self.assertEqual(r.stdout, ok_stdout((path, 0),
+                                                     (b"later.txt", 0)))
+                self.assertEqual(r.status, 0)
+                made = r.created()
+                self.assertEqual(made.pop(path.decode()), b"1\n")
+                self.assertEqual(made.pop("later.txt"), b"2\n")
+                self.assertTrue(all(v is h.DIR for v in made.values()), made)
+        for close in (b"--simple--\n", b"--simple--  \r\n", b"--simple--x\n"):
+            with self.subTest(close=close):
+                arc = h.archive([(b"a.txt", QP, b"1\n"), close + LOCATION +
+                                 b"never.txt\nenc\n\n\nno\n"],
+                                boundary=b"simple", close=False)
+                r = h.run({"a.mht": arc})
+                self.assertEqual(r.stdout, ok_stdout((b"a.txt", 0)))
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.created(), {"a.txt": b"1\n"})
+
     def test_trailing_blank_line_after_the_last_boundary(self):
         # A last separator line followed only by a blank line: no part
         # follows and the run ends quietly, with or without a close "--".
