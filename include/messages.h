@@ -39,5 +39,6 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_cannot_create();
 [[noreturn]] void fail_unsafe_path(std::string_view path);
 [[noreturn]] void fail_write(std::string_view path);
+[[noreturn]] void fail_output_lost();
 [[noreturn]] void fail_no_memory();
 [[noreturn]] void fail_no_memory_directory();

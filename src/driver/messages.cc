@@ -82,6 +82,9 @@ void fail_write(std::string_view path) {
   fatal(STATUS_CANNOT_WRITE, message);
 }
 
+// Standard output itself failed: there is nowhere to say so.
+void fail_output_lost() { fatal(STATUS_CANNOT_WRITE, {}); }
+
 void fail_no_memory() {
   fatal(STATUS_NO_MEMORY, "Chyba. Nedostatek pameti. \n");
 }
