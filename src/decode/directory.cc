@@ -1,20 +1,11 @@
 #include "directory.h"
 
-#include <filesystem>
-#include <new>
-#include <system_error>
-
-#include "messages.h"
+#include "output_dir.h"
 
 int make_directory(const std::string& dir) {
-  if (dir.empty()) return 0;
   // Made here rather than by a command interpreter, so that names from an
-  // archive are only ever names.
-  try {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(dir), ignored);
-  } catch (const std::bad_alloc&) {
-    fail_no_memory_directory();
-  }
+  // archive are only ever names; and never through a link that leads out.
+  const DirectoryFd root = open_output_root(".");
+  reach_directory(root.get(), dir, true);
   return 0;
 }

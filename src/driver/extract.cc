@@ -2,12 +2,17 @@
 
 #include <cstdio>
 
-#include "directory.h"
 #include "messages.h"
+#include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
 
 void extract_parts(ArchiveReader& reader) {
+  const DirectoryFd root = open_output_root(".");
+  extract_parts(reader, root.get());
+}
+
+void extract_parts(ArchiveReader& reader, int root) {
   if (!skip_to_first_boundary(reader)) return;
   int is_base64 = 0;
   for (;;) {
@@ -15,8 +20,10 @@ void extract_parts(ArchiveReader& reader) {
     if (!body) return;
     PartDecoder decoder(std::move(*body), is_base64);
     check_part_path(*reader.part_name);
-    make_directory(*reader.part_dir);
-    if (write_part(decoder, *reader.part_name) != 0) fail_cannot_create();
+    const ReachedDirectory dir = reach_directory(root, *reader.part_dir, true);
+    if (dir.result == Reach::outside) fail_unsafe_path(*reader.part_name);
+    if (write_part(decoder, *reader.part_name, dir.dir.get()) != 0)
+      fail_cannot_create();
     reader.spare_body = std::move(decoder.content);
     reader.part_name.reset();
     reader.part_dir.reset();
