@@ -1,6 +1,7 @@
 #include "output_dir.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -88,7 +89,7 @@ int make_child(int parent, const std::string& name) {
 // where it leads. Links only stand among existing components, all of which
 // come before the first one made, so nothing is made when one is refused.
 ReachedDirectory reach_by_walk(int root, std::string_view dir, bool create) {
-  ReachedDirectory reached{Reach::reached, DirectoryFd::borrowed(root)};
+  ReachedDirectory reached{Reach::reached, DirectoryFd::borrowed(root), true};
   for_each_component(dir, [&](std::string_view component, std::size_t) {
     const std::string name(component);
     const int parent = reached.dir.get();
@@ -109,11 +110,12 @@ ReachedDirectory reach_by_walk(int root, std::string_view dir, bool create) {
 
 // `path` resolved by the kernel beneath `root`: -1 with EXDEV when it would
 // leave the root (an absolute link, or ".." above it), ENOSYS without
-// openat2.
-int open_beneath(int root, const std::string& path) {
+// openat2. With `no_links`, any link on the way gives ELOOP.
+int open_beneath(int root, const std::string& path, bool no_links = false) {
   open_how how{};
   how.flags = static_cast<std::uint64_t>(DIRECTORY_FLAGS);
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS |
+                (no_links ? RESOLVE_NO_SYMLINKS : 0);
   for (int attempt = 0;; ++attempt) {
     const long fd =
         ::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
@@ -126,7 +128,11 @@ int open_beneath(int root, const std::string& path) {
 ReachedDirectory reach_beneath(int root, std::string_view dir, bool create) {
   ReachedDirectory reached;
   const std::string whole(dir);
-  int fd = open_beneath(root, whole);
+  // Most directories hold no link on the way; knowing that lets the
+  // directory be kept open for later parts.
+  int fd = open_beneath(root, whole, true);
+  if (fd >= 0) return {Reach::reached, DirectoryFd::owned(fd), true};
+  if (errno == ELOOP) fd = open_beneath(root, whole);
   if (fd >= 0) return {Reach::reached, DirectoryFd::owned(fd)};
   // Seccomp filters in some containers answer EPERM for calls they don't
   // know; either way the walk does without the kernel's help.
@@ -191,13 +197,40 @@ ReachedDirectory reach_directory(int root, std::string_view dir, bool create) {
     empty = false;
     return false;
   });
-  if (empty) return {Reach::reached, DirectoryFd::borrowed(root)};
+  if (empty) return {Reach::reached, DirectoryFd::borrowed(root), true};
   try {
 #ifdef MIMEUNPACK_HAVE_OPENAT2
     if (!walk_forced && !kernel_lacks_openat2)
       return reach_beneath(root, dir, create);
 #endif
     return reach_by_walk(root, dir, create);
+  } catch (const std::bad_alloc&) {
+    fail_no_memory_directory();
+  }
+}
+
+DirectoryCache::DirectoryCache(int root) : root_(root) {
+  // Kept directories hold descriptors: a quarter of what the process may
+  // open at most, so that files can always still be opened.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur / 4 < capacity_)
+    capacity_ = static_cast<std::size_t>(files.rlim_cur / 4);
+}
+
+int DirectoryCache::reach(const std::string& dir, Reach& result) {
+  const auto kept = open_.find(dir);
+  if (kept != open_.end()) {
+    result = Reach::reached;
+    return kept->second.get();
+  }
+  last_ = reach_directory(root_, dir, true);
+  result = last_.result;
+  if (result != Reach::reached || !last_.link_free || capacity_ == 0 ||
+      !last_.dir.is_open())
+    return last_.dir.get();
+  if (open_.size() >= capacity_) open_.clear();
+  try {
+    return open_.emplace(dir, std::move(last_.dir)).first->second.get();
   } catch (const std::bad_alloc&) {
     fail_no_memory_directory();
   }

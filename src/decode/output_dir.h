@@ -2,7 +2,10 @@
 // leaving it, even through links that were there before the run.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 // An open directory, closed with its owner; or a borrowed one (the root).
 class DirectoryFd {
@@ -38,7 +41,8 @@ enum class Reach {
 
 struct ReachedDirectory {
   Reach result = Reach::failed;
-  DirectoryFd dir;  // open only when reached
+  DirectoryFd dir;         // open only when reached
+  bool link_free = false;  // reached without following any link
 };
 
 // Opens `dir` (relative, without "..", as check_part_path lets through)
@@ -46,6 +50,25 @@ struct ReachedDirectory {
 // would leave it is refused before anything is made. With `create`, missing
 // directories are made (0777 less the umask), each inside its parent.
 ReachedDirectory reach_directory(int root, std::string_view dir, bool create);
+
+// The directories of one root's parts, made where missing and kept open for
+// the parts that follow, so that most parts cost no lookup. Only those
+// reached without following a link are kept: writing a part's file can
+// replace a link, never a directory, so what is kept stays what it was.
+class DirectoryCache {
+ public:
+  explicit DirectoryCache(int root);
+
+  // reach_directory(root, dir, true) or a directory kept from before: the
+  // descriptor (-1 unless reached), valid until the next call.
+  int reach(const std::string& dir, Reach& result);
+
+ private:
+  int root_;
+  std::size_t capacity_ = 128;
+  std::unordered_map<std::string, DirectoryFd> open_;
+  ReachedDirectory last_;  // a directory not kept, open until the next call
+};
 
 // The part of a path after its last "/": the name in its directory.
 std::string_view leaf_name(std::string_view path);

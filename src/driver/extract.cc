@@ -14,16 +14,17 @@ void extract_parts(ArchiveReader& reader) {
 
 void extract_parts(ArchiveReader& reader, int root) {
   if (!skip_to_first_boundary(reader)) return;
+  DirectoryCache directories(root);
   int is_base64 = 0;
   for (;;) {
     std::optional<Text> body = read_part(reader, is_base64);
     if (!body) return;
     PartDecoder decoder(std::move(*body), is_base64);
     check_part_path(*reader.part_name);
-    const ReachedDirectory dir = reach_directory(root, *reader.part_dir, true);
-    if (dir.result == Reach::outside) fail_unsafe_path(*reader.part_name);
-    if (write_part(decoder, *reader.part_name, dir.dir.get()) != 0)
-      fail_cannot_create();
+    Reach reach = Reach::failed;
+    const int dir = directories.reach(*reader.part_dir, reach);
+    if (reach == Reach::outside) fail_unsafe_path(*reader.part_name);
+    if (write_part(decoder, *reader.part_name, dir) != 0) fail_cannot_create();
     reader.spare_body = std::move(decoder.content);
     reader.part_name.reset();
     reader.part_dir.reset();

@@ -156,6 +156,18 @@ class FinalName(Elsewhere):
                 self.assertEqual(r.tree["later.txt"], b"l\n")
                 self.assertEqual(len(r.tree), len(r.before) + 1)
 
+    def test_a_link_replaced_by_a_part_leads_nowhere_after(self):
+        # Directories of earlier parts may be kept open; one reached through
+        # a link is not, since a later part may replace that link.
+        arc = h.archive([(b"img/a.txt", QP, b"a\n"), (b"img", QP, b"i\n"),
+                         (b"img/b.txt", QP, b"b\n"), (b"c.txt", QP, b"c\n")])
+        r = self.run_tool({"a.mht": arc},
+                          files={"images": DIR, "img": Symlink("images")})
+        self.assertEqual(r.stdout, ok_stdout((b"img/a.txt", 0), (b"img", 0),
+                                             (b"img/b.txt", 0)))
+        self.assertEqual(r.status, 252)
+        self.assertEqual(r.created(), {"images/a.txt": b"a\n", "img": b"i\n"})
+
     def test_a_part_named_like_the_archive(self):
         # The archive is larger than one read block, so the rest of it is
         # read after its own name has been written.
