@@ -51,7 +51,9 @@ void say_writing(std::string_view path, std::int32_t is_base64) {
   write_out("\n");
 }
 
-void flush_output() { std::fflush(stdout); }
+bool flush_output() {
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
 
 FatalHandler set_fatal_handler(FatalHandler handler) {
   FatalHandler previous = current_handler;
@@ -108,6 +110,9 @@ void fail_write(std::string_view path) {
   message.append(path).append(" selhal.\n");
   fatal(STATUS_CANNOT_WRITE, message);
 }
+
+// Standard output itself failed: there is nowhere to say so.
+void fail_output_lost() { fatal(STATUS_CANNOT_WRITE, {}); }
 
 // No memory is left to build a message with: each one is a literal.
 void fail_no_memory() {

@@ -123,14 +123,15 @@ def write_tree(root, files):
 
 
 def run(archives=None, args=None, conf=True, files=None, setup=None,
-        keep=False):
+        keep=False, preexec_fn=None):
     """Runs the binary in a fresh temporary directory.
 
     archives: name -> bytes, written before the run; args defaults to their
     names in order. conf: True writes base64_conf(), bytes writes those bytes,
     None/False writes no base64.conf. files: more entries for write_tree().
     setup(root) runs last, before the binary. With keep=True the directory is
-    left for the caller to inspect and remove (Result.root).
+    left for the caller to inspect and remove (Result.root). preexec_fn runs
+    in the child before the binary (resource limits, signal dispositions).
     """
     archives = archives or {}
     root = tempfile.mkdtemp(prefix="mimeunpack-e2e-")
@@ -150,7 +151,7 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
         proc = subprocess.run([binary()] + [os.fsdecode(a) if isinstance(
             a, bytes) else a for a in args], cwd=root, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            timeout=TIMEOUT_SECONDS)
+            timeout=TIMEOUT_SECONDS, preexec_fn=preexec_fn)
         status = proc.returncode
         if status < 0:  # killed by a signal: report it the way a shell would
             status = 128 - status
