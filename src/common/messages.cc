@@ -195,7 +195,9 @@ void say_list_total(std::uint64_t size, std::uint64_t parts) {
   write_out(parts == 1 ? " cast\n" : " casti\n");
 }
 
-void flush_output() { std::fflush(stdout); }
+bool flush_output() {
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
 
 FatalHandler set_fatal_handler(FatalHandler handler) {
   FatalHandler previous = current_handler;
@@ -267,6 +269,9 @@ void fail_write(std::string_view path) {
   message.append(shown(path)).append(" selhal.\n");
   fatal(STATUS_CANNOT_WRITE, message);
 }
+
+// Standard output itself failed: there is nowhere to say so.
+void fail_output_lost() { fatal(STATUS_CANNOT_WRITE, {}); }
 
 // No memory is left to build a message with: each one is a literal.
 void fail_no_memory() {

@@ -46,8 +46,9 @@ void say_list_header();
 void say_list_entry(std::uint64_t size, std::int32_t is_base64,
                     std::string_view path, bool refused);
 void say_list_total(std::uint64_t size, std::uint64_t parts);
-// Pushes what has been said out to standard output.
-void flush_output();
+// Pushes what has been said out to standard output; false when any of it
+// was lost (a full disk, /dev/full).
+[[nodiscard]] bool flush_output();
 
 // What a fatal condition does: by default print the message and end the
 // process with the status. Tests and fuzz targets install a handler that
@@ -73,6 +74,8 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_cannot_create();
 [[noreturn]] void fail_unsafe_path(std::string_view path);
 [[noreturn]] void fail_write(std::string_view path);
+// Standard output itself failed: there is nowhere to say so.
+[[noreturn]] void fail_output_lost();
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

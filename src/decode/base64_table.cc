@@ -1,5 +1,9 @@
 #include "base64_table.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -38,6 +42,21 @@ void parse_line(std::string_view line, Base64table& table) {
       static_cast<std::uint8_t>(value);
 }
 
+// Opened without waiting for a writer, as an archive is: a FIFO by that
+// name gives what it holds, and nothing when no one writes to it.
+std::FILE* open_conf() {
+  int fd;
+  do {
+    fd = ::open(table_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 }  // namespace
 
 void set_table_file(std::string_view path) { table_file = path; }
@@ -64,8 +83,8 @@ std::optional<std::string> read_base64conf() {
   const NoMemoryScope scope(NoMemoryMessage::table);
   std::string content;
   content.reserve(4096);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-      std::fopen(table_file.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(open_conf(),
+                                                       &std::fclose);
   if (!file) return std::nullopt;
   char buffer[4096];
   for (;;) {

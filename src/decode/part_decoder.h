@@ -29,5 +29,10 @@ struct PartDecoder {
 void set_base64table(const Base64table& table);
 
 // Decodes the body into the file at `path`: 0 when written, -1 when the file
-// can't be created. A failed write is fatal.
+// can't be created. A failed write is fatal. `dir` is the open directory of
+// `path` (-1 when it couldn't be reached); the file is written there under a
+// temporary name and renamed over the last component of `path`.
+int write_part(const PartDecoder& decoder, const std::string& path, int dir);
+
+// write_part into an existing directory beneath the current one.
 int write_part(const PartDecoder& decoder, const std::string& path);

@@ -3,22 +3,30 @@
 #include <utility>
 
 #include "base64_table.h"
-#include "directory.h"
 #include "listing.h"
 #include "messages.h"
 #include "options.h"
+#include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
 
 void extract_parts(ArchiveReader& reader) {
+  const DirectoryFd root = open_output_root(".");
+  extract_parts(reader, root.get());
+}
+
+void extract_parts(ArchiveReader& reader, int root) {
   if (!skip_to_first_boundary(reader)) return;
+  DirectoryCache directories(root);
   for (;;) {
     std::optional<PartBody> part = read_part(reader);
     if (!part) return;
     PartDecoder decoder(std::move(part->body), part->is_base64);
     check_part_path(*reader.part_name);
-    make_directory(*reader.part_dir);
-    if (write_part(decoder, *reader.part_name) != 0) fail_cannot_create();
+    Reach reach = Reach::failed;
+    const int dir = directories.reach(*reader.part_dir, reach);
+    if (reach == Reach::outside) fail_unsafe_path(*reader.part_name);
+    if (write_part(decoder, *reader.part_name, dir) != 0) fail_cannot_create();
     recycle_body(reader, std::move(decoder.content));
     reader.part_name.reset();
     reader.part_dir.reset();

@@ -7,7 +7,9 @@ int main(int argc, char** argv) {
   catch_allocation_failures();
   try {
     const int status = run(argc, argv);
-    flush_output();
+    // Progress and messages that never reached standard output are a
+    // failed write like any other.
+    if (!flush_output()) fail_output_lost();
     return status;
   } catch (const std::bad_alloc&) {
     // The new handler sees every failed operator new; this catches what a

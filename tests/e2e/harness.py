@@ -151,15 +151,17 @@ def _run_on_terminal(command, cwd):
 
 
 def run(archives=None, args=None, conf=True, files=None, setup=None,
-        keep=False, terminal=False):
+        keep=False, terminal=False, preexec_fn=None):
     """Runs the binary in a fresh temporary directory.
 
     archives: name -> bytes, written before the run; args defaults to their
     names in order. conf: True writes base64_conf(), bytes writes those bytes,
     None/False writes no base64.conf. files: more entries for write_tree().
     setup(root) runs last, before the binary. With keep=True the directory is
-    left for the caller to inspect and remove (Result.root). With
-    terminal=True standard output is a pseudo-terminal instead of a pipe.
+    left for the caller to inspect and remove (Result.root). preexec_fn runs
+    in the child before the binary (resource limits, signal dispositions).
+    With terminal=True standard output is a pseudo-terminal instead of a
+    pipe.
     """
     archives = archives or {}
     root = tempfile.mkdtemp(prefix="mimeunpack-e2e-")
@@ -184,7 +186,8 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
             proc = subprocess.run(command, cwd=root, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE,
-                                  timeout=TIMEOUT_SECONDS)
+                                  timeout=TIMEOUT_SECONDS,
+                                  preexec_fn=preexec_fn)
             stdout, status = proc.stdout, proc.returncode
         if status < 0:  # killed by a signal: report it the way a shell would
             status = 128 - status
