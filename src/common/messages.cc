@@ -145,6 +145,9 @@ void say_help() {
       "Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"
       "Rozbali jednosouborove webove archivy (.mht) do souboru a adresaru.\n"
       "\n"
+      "  -C, --directory ADR     zapise vse pod adresar ADR misto aktualniho\n"
+      "  -d, --dir-per-archive   kazdy archiv do adresare podle jeho jmena\n"
+      "                          (report.mht do report/)\n"
       "  -t, --table SOUBOR      abeceda base64 ze SOUBORU misto base64.conf\n"
       "  -l, --list              nic nezapise, jen vypise casti archivu\n"
       "  -q, --quiet             bez hlaseni o postupu (chyby se vypisi)\n"
@@ -229,6 +232,18 @@ void fail_cannot_open(std::string_view path) {
   std::string message = "Chyba. Nemohu otevrit soubor";
   message.append(shown(path)).append(".\n");
   fatal(STATUS_CANNOT_OPEN, message);
+}
+
+void fail_cannot_open_directory(std::string_view path) {
+  std::string message = "Chyba. Nemohu otevrit adresar ";
+  message.append(shown(path)).append(".\n");
+  fatal(STATUS_CANNOT_OPEN, message);
+}
+
+void fail_cannot_make_directory(std::string_view name) {
+  std::string message = "Chyba. Nemohu vytvorit adresar ";
+  message.append(shown(name)).append(".\n");
+  fatal(STATUS_CANNOT_WRITE, message);
 }
 
 // Header faults end the run without a word.

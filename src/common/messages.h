@@ -64,6 +64,10 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_bad_option(std::string_view option);
 [[noreturn]] void fail_option_value_missing(std::string_view option);
 [[noreturn]] void fail_cannot_open(std::string_view path);
+// The output directory (-C) can't be opened: missing, or not a directory.
+[[noreturn]] void fail_cannot_open_directory(std::string_view path);
+// An archive's own directory (-d) can't be made or is not a directory.
+[[noreturn]] void fail_cannot_make_directory(std::string_view name);
 [[noreturn]] void fail_header();
 [[noreturn]] void fail_part_format();
 // `file` is the table file's name as given (base64.conf by default).

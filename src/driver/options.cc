@@ -21,6 +21,8 @@ struct OptionRow {
 };
 
 constexpr std::array ROWS{
+    OptionRow{'C', "directory", nullptr, &Options::directory},
+    OptionRow{'d', "dir-per-archive", &Options::dir_per_archive, nullptr},
     OptionRow{'t', "table", nullptr, &Options::table},
     OptionRow{'l', "list", &Options::list, nullptr},
     OptionRow{'q', "quiet", &Options::quiet, nullptr},

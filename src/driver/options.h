@@ -6,6 +6,8 @@
 
 struct Options {
   std::vector<std::string_view> archives;  // in the order given
+  std::string_view directory = ".";        // -C, --directory
+  bool dir_per_archive = false;            // -d, --dir-per-archive
   std::string_view table = "base64.conf";  // -t, --table
   bool list = false;                       // -l, --list
   bool quiet = false;                      // -q, --quiet

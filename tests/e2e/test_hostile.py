@@ -7,6 +7,7 @@ Run: python3 test_hostile.py [path/to/mimeunpack]
 
 import base64
 import hashlib
+import itertools
 import os
 import random
 import re
@@ -102,19 +103,51 @@ class Traversal(Outside):
             (b"x\0", b"x"),
             (b"\0", b""),
         ]
+        # Under -C and -d the same paths are refused the same way, and a
+        # ".." under "-C out" does not reach the current directory either.
+        # (options, where the first part lands, what the run makes besides)
+        modes = [([], "", {}), (["-C", "out"], "out/", {}),
+                 (["-d"], "a/", {"a": h.DIR}),
+                 (["-dC", "out"], "out/a/", {"out/a": h.DIR})]
         for path, shown in cases:
-            for enc, body in ((QP, b"data\n"), (B64, b"QUJD\n")):
-                with self.subTest(path=path, enc=enc):
+            for (options, where, made), (enc, body) in itertools.product(
+                    modes, ((QP, b"data\n"), (B64, b"QUJD\n"))):
+                with self.subTest(path=path, enc=enc, options=options):
                     arc = h.archive([(b"first.txt", QP, b"1\n"),
                                      (path, enc, body),
                                      (b"never.txt", QP, b"n\n")])
-                    r = self.run_tool({"a.mht": arc})
+                    r = self.run_tool({"a.mht": arc}, files={"out": h.DIR},
+                                      args=options + ["a.mht"])
                     self.assertEqual(r.stdout, ok_stdout((b"first.txt", 0)) +
                                      unsafe(shown))
                     self.assertEqual(r.status, 252)
                     # Nothing of the refused part, not even its directory.
-                    self.assertEqual(r.created(), {"first.txt": b"1\n"})
+                    self.assertEqual(r.created(),
+                                     {where + "first.txt": b"1\n", **made})
                     self.assertFalse(os.path.lexists(b"/tmp/" + tag))
+
+    def test_links_out_of_the_output_or_archive_directory(self):
+        # The archive's own directory (-d) and the output directory (-C)
+        # are what a part's path is checked against, links included.
+        # (options, links planted, the part's path, printed after progress)
+        cases = [
+            (["-d"], {"a/up": h.Symlink("..")}, b"up/x.txt", None),
+            (["-C", "out"], {"out/up": h.Symlink("..")}, b"up/x.txt", None),
+            (["-d"], {"a": h.Symlink("..")}, b"x.txt", unsafe(b"a")),
+            (["-dC", "out"], {"out/a": h.Symlink("..")}, b"x.txt",
+             unsafe(b"a")),
+        ]
+        for options, links, part, printed in cases:
+            with self.subTest(options=options, links=links):
+                r = self.run_tool({"a.mht": h.archive([(part, QP, b"x\n")])},
+                                  files=dict(links, out=h.DIR),
+                                  args=options + ["a.mht"])
+                # A refused archive directory ends the run before the
+                # first part, so before the table is loaded.
+                self.assertEqual(r.stdout, progress(1, "a.mht") + printed
+                                 if printed else ok_stdout() + unsafe(part))
+                self.assertEqual(r.status, 252)
+                self.assertEqual(r.created(), {})
 
     def test_backslashes_are_plain_characters(self):
         names = [b"..\\..\\evil.txt", b"\\abs.txt", b"a\\..\\..\\b.txt",

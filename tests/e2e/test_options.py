@@ -142,8 +142,9 @@ class Documented(unittest.TestCase):
         for short, long in options:
             with self.subTest(option=long):
                 for text, where in ((manual, "manual"), (readme, "README")):
-                    self.assertRegex(text, re.escape(short) + r"\b", where)
-                    self.assertRegex(text, re.escape(long) + r"\b", where)
+                    for name in (short, long):
+                        self.assertTrue(re.search(re.escape(name) + r"\b",
+                                                  text), name + " in " + where)
                 self.assertLessEqual({short, long}, offered)
         self.assertEqual(offered - {o for pair in options for o in pair},
                          {"--"})
@@ -183,6 +184,55 @@ class Table(unittest.TestCase):
                 made = r.created()
                 self.assertEqual(made, {"x.bin": b"ABC"} if status == 0
                                  else {})
+
+
+def under(prefix, tree):
+    return {prefix + rel: value for rel, value in tree.items()}
+
+
+class OutputDirectory(unittest.TestCase):
+
+    def test_directory_and_dir_per_archive(self):
+        two = h.archive([(b"two.txt", QP, b"2\n")])
+        # (args, stdout, status, what the run makes)
+        cases = [
+            (["-C", "out", "a.mht"], progress(1, "a.mht") + OUTPUT, 0,
+             under("out/", WRITTEN)),
+            # The table and the archives stay relative to where it runs.
+            (["--directory=out/deep", "-q", "a.mht", "sub/b.v2.mht"], b"", 0,
+             {**under("out/deep/", WRITTEN), "out/deep/two.txt": b"2\n"}),
+            (["-d", "a.mht", "sub/b.v2.mht"],
+             progress(2, "a.mht") + OUTPUT + progress(1, "sub/b.v2.mht") +
+             writing(b"two.txt", 0), 0,
+             {"a": h.DIR, **under("a/", WRITTEN), "b.v2": h.DIR,
+              "b.v2/two.txt": b"2\n"}),
+            (["-qdC", "out", "a.mht", "a.mht"], b"", 0,
+             {"out/a": h.DIR, **under("out/a/", WRITTEN)}),
+            # An archive without an extension would need its own name.
+            (["-d", "-q", "noext"],
+             b"Chyba. Nemohu vytvorit adresar noext.\n", 252, {}),
+            (["-C", "missing", "a.mht"],
+             b"Chyba. Nemohu otevrit adresar missing.\n", 254, {}),
+            (["a.mht", "-C", "a.mht"],
+             b"Chyba. Nemohu otevrit adresar a.mht.\n", 254, {}),
+            (["-d", "sub/b.v2.mht", "a.mht"],
+             progress(2, "sub/b.v2.mht") + h.conf_echo() +
+             writing(b"two.txt", 0) + progress(1, "a.mht") +
+             b"Chyba. Nemohu vytvorit adresar a.\n", 252,
+             {"b.v2": h.DIR, "b.v2/two.txt": b"2\n"}),
+        ]
+        for args, printed, status, made in cases:
+            with self.subTest(args=args):
+                # A file "a" where -d would make the directory for a.mht in
+                # the last case only.
+                files = {"out/deep": h.DIR, "sub/b.v2.mht": two,
+                         "noext": ARC}
+                if args[1] == "sub/b.v2.mht":
+                    files["a"] = b"in the way"
+                r = h.run({"a.mht": ARC}, args=args, files=files)
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, status)
+                self.assertEqual(r.created(), made)
 
 
 class Quiet(unittest.TestCase):
