@@ -85,21 +85,4 @@ TEST(MessagesTest, TerminalSafeNames) {
     EXPECT_EQ(terminal_safe_name(c.name), c.shown) << c.name;
 }
 
-TEST(MessagesTest, QuietSilencesProgressButNotErrors) {
-  const ThrowOnFatal fatal;
-  set_quiet(true);
-  const Outcome quiet = run_captured([] {
-    say_progress(1, "a.mht");
-    say_table_entry('B', 1);
-    say_table_loaded();
-    say_writing("a.txt", 0);
-    fail_write("a.txt");
-  });
-  set_quiet(false);
-  EXPECT_EQ(quiet.out, "");
-  ASSERT_TRUE(quiet.fatal.has_value());
-  EXPECT_EQ(quiet.fatal->message, "Chyba. Zapis do souboru a.txt selhal.\n");
-  EXPECT_EQ(run_captured([] { say_table_loaded(); }).out, "Base64 nahran...\n");
-}
-
 }  // namespace

@@ -68,8 +68,7 @@ def check_completion(script):
         (["--di"], ["--directory", "--dir-per-archive"]),
         ([""], ["-odd.mht", "a.mht", "b.MHTML", "sub dir"]),
         (["-C", ""], ["sub dir"]),
-        (["--table", "=", ""], ["-odd.mht", "a.mht", "b.MHTML", "c.conf",
-                                "sub dir"]),
+        (["-q", "--table", "c"], ["c.conf"]),
         (["-q", "--", "-"], ["-odd.mht"]),
     ]
     problems = []
