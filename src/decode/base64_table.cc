@@ -15,6 +15,8 @@ Base64table base64table;
 
 namespace {
 
+std::string table_file = "base64.conf";
+
 // The configuration file is read as a line read of this many bytes would
 // read it: a longer line counts as several.
 constexpr std::size_t CONF_LINE_MAX = 255;
@@ -31,7 +33,8 @@ void parse_line(std::string_view line, Base64table& table) {
   }
   if (value == 0) return;
   ++position;  // the separator, whatever it is
-  if (position > line.size()) fail_table_format(line, position, line.size());
+  if (position > line.size())
+    fail_table_format(table_file, line, position, line.size());
   // Right after the separator may stand the line's end: entry 0 is then set.
   const char character = position < line.size() ? line[position] : '\0';
   say_table_entry(character, static_cast<std::int32_t>(value));
@@ -44,7 +47,7 @@ void parse_line(std::string_view line, Base64table& table) {
 std::FILE* open_conf() {
   int fd;
   do {
-    fd = ::open("base64.conf", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    fd = ::open(table_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
   const int flags = ::fcntl(fd, F_GETFL);
@@ -55,6 +58,8 @@ std::FILE* open_conf() {
 }
 
 }  // namespace
+
+void set_table_file(std::string_view path) { table_file = path; }
 
 void parse_base64conf(std::string_view content, Base64table& table) {
   std::size_t at = 0;
@@ -96,7 +101,7 @@ std::optional<std::string> read_base64conf() {
 
 void load_base64table() {
   const std::optional<std::string> content = read_base64conf();
-  if (!content) fail_table_missing();
+  if (!content) fail_table_missing(table_file);
   parse_base64conf(*content, base64table);
   base64table.table_loaded = true;
   say_table_loaded();

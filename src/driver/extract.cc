@@ -1,8 +1,12 @@
 #include "extract.h"
 
+#include <string>
 #include <utility>
 
+#include "base64_table.h"
+#include "listing.h"
 #include "messages.h"
+#include "options.h"
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
@@ -30,12 +34,55 @@ void extract_parts(ArchiveReader& reader, int root) {
   }
 }
 
+std::string_view archive_directory_name(std::string_view archive_path) {
+  const std::string_view file =
+      archive_path.substr(archive_path.rfind('/') + 1);
+  const std::size_t dot = file.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return file;
+  const std::string_view stem = file.substr(0, dot);
+  if (stem.find_first_not_of('.') == std::string_view::npos) return file;
+  return stem;
+}
+
 int run(int argc, char** argv) {
-  if (argc < 2) fail_no_argument();
-  for (int i = 1; i < argc; ++i) {
-    say_progress(argc - i, argv[i]);
-    ArchiveReader reader = open_archive(argv[i]);
-    extract_parts(reader);
+  const Options options = parse_options(argc, argv);
+  if (options.help) {
+    say_help();
+    return STATUS_OK;
+  }
+  if (options.version) {
+    say_version();
+    return STATUS_OK;
+  }
+  if (options.archives.empty()) fail_no_argument();
+  set_quiet(options.quiet);
+  set_table_file(options.table);
+  // Opened once, before any archive: every part is written beneath it.
+  const DirectoryFd root =
+      open_output_root(std::string(options.directory).c_str());
+  if (!root.is_open()) fail_cannot_open_directory(options.directory);
+  const std::size_t count = options.archives.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view path = options.archives[i];
+    // Only archive paths count, whatever options stand among them.
+    say_progress(static_cast<int>(count - i), path);
+    ArchiveReader reader = open_archive(path);
+    if (options.list) {
+      ListTotal total;
+      say_list_header();
+      list_parts(reader, total);
+      say_list_total(total.size, total.parts);
+    } else if (options.dir_per_archive) {
+      // The archive's own directory becomes the root its paths are checked
+      // against: a link in it can't lead to a sibling archive's files.
+      const std::string_view name = archive_directory_name(path);
+      const ReachedDirectory own = reach_directory(root.get(), name, true);
+      if (own.result == Reach::outside) fail_unsafe_path(name);
+      if (own.result != Reach::reached) fail_cannot_make_directory(name);
+      extract_parts(reader, own.dir.get());
+    } else {
+      extract_parts(reader, root.get());
+    }
   }
   return STATUS_OK;
 }
