@@ -270,6 +270,13 @@ class StreamedBodies(Elsewhere):
         self.assertEqual(r.status, 128 + signal.SIGXFSZ)
         self.assertEqual(r.created(), {})
 
+    @staticmethod
+    def waits_in_read(pid, tty_fd):
+        queued = struct.unpack("i", fcntl.ioctl(tty_fd, termios.FIONREAD,
+                                                b"\0" * 4))[0]
+        with open("/proc/%d/syscall" % pid) as f:
+            return queued == 0 and f.read().split()[0] == "0"  # read
+
     def test_a_read_failing_mid_body(self):
         # The archive is a terminal whose other end closes once half a body
         # has been read: the next read fails (EIO), an honest read error.
@@ -288,9 +295,10 @@ class StreamedBodies(Elsewhere):
             view = memoryview(arc)
             while view:
                 view = view[os.write(master, view[:65536]):]
-            # Every byte has been read once the queue is empty.
-            while struct.unpack("i", fcntl.ioctl(
-                    slave, termios.FIONREAD, b"\0" * 4))[0]:
+            # Closed once every byte has been read and the tool waits in
+            # read(2) for more: that read fails with EIO (a read begun
+            # after the close would see the end of the file instead).
+            while not self.waits_in_read(proc.pid, slave):
                 time.sleep(0.01)
             os.close(master)
             out, _ = proc.communicate(timeout=h.TIMEOUT_SECONDS)
