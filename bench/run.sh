@@ -4,14 +4,28 @@
 # medians, their ratio, and mimeunpack's peak RSS. mimeunpack runs once per
 # vector level the processor offers (MIMEUNPACK_VECTOR_LEVEL); the best level,
 # which is what runs by default, gives the headline figures.
-#   bench/run.sh [MiB]
+#   bench/run.sh [MiB] [SHAPE]
+# SHAPE is `office` (the default: a page and many pictures), `base64` (one
+# base64 part filling the archive) or `qp` (one quoted-printable page);
+# `bench/run.sh large` runs the large-part shapes, 512 MiB of base64 and a
+# 256 MiB page, one after the other.
 set -eu
+if [ "${1:-}" = large ]; then
+  "$0" 512 base64
+  "$0" 256 qp
+  exit
+fi
 size=${1:-512}
+shape=${2:-office}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build="$root/build-bench"
 cache="$here/cache"
-archive="$cache/archive-$size.mht"
+case $shape in
+  office) archive="$cache/archive-$size.mht" ;;
+  base64 | qp) archive="$cache/archive-$shape-$size.mht" ;;
+  *) echo "bench/run.sh: no shape $shape" >&2; exit 2 ;;
+esac
 
 command -v /usr/bin/time >/dev/null 2>&1 || {
   echo "bench/run.sh needs /usr/bin/time (Debian package 'time')" >&2
@@ -25,7 +39,8 @@ binary="$build/mimeunpack"
 levels=$("$build/vector_levels" | tr '\n' ' ')
 best=$("$build/vector_levels" | tail -n 1)
 
-[ -f "$archive" ] || python3 "$here/make_archive.py" "$size" "$cache" >/dev/null
+[ -f "$archive" ] ||
+  python3 "$here/make_archive.py" "$size" "$cache" "$shape" >/dev/null
 
 work=$(mktemp -d /dev/shm/mimeunpack-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM

@@ -1,6 +1,8 @@
 // The base64 decoder under any table: the dispatching group decoder must
-// match the scalar reference byte for byte, and a body gives exactly its
-// whole groups' bytes plus k - 1 for a final group of k characters.
+// match the scalar reference byte for byte, a body gives exactly its whole
+// groups' bytes plus k - 1 for a final group of k characters, and a body
+// streamed in runs of any size, line ends and all, decodes as the whole body
+// with its line ends cut.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,10 +14,35 @@
 #include "base64_decoder.h"
 #include "base64_table.h"
 #include "fuzz_support.h"
+#include "line_ends.h"
+#include "stream_decoder.h"
 
 namespace {
 
 Base64table standard_table() { return base64table_of(RFC2045_ALPHABET); }
+
+class StringSink final : public DecodeSink {
+ public:
+  void put(const char* bytes, std::size_t count) override {
+    text.append(bytes, count);
+  }
+  std::string text;
+};
+
+// The whole body as write_part used to decode it: its groups, then the
+// final one.
+std::string decode_whole(const Base64Decoder& decoder, std::string_view body) {
+  const Base64Split split = split_base64_body(body);
+  std::string out(split.whole_groups * 3 + 4, '\0');
+  auto* bytes = reinterpret_cast<unsigned char*>(out.data());
+  decode_base64_groups(decoder, body.data(), split.whole_groups, bytes);
+  std::size_t decoded = split.whole_groups * 3;
+  if (!body.empty())
+    decoded += decode_base64_final(decoder, body.substr(split.whole_groups * 4),
+                                   split.padding, bytes + decoded);
+  out.resize(decoded);
+  return out;
+}
 
 }  // namespace
 
@@ -66,5 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (std::memcmp(whole.data(), slow.data(),
                   std::min(split.whole_groups, groups) * 3) != 0)
     fuzz_fail("whole-body decode differs from the groups");
+
+  // The runs' size comes from the first byte.
+  const std::size_t run = data[0] / 2 % 16 + 1;
+  std::string cut(body.size(), '\0');
+  cut.resize(copy_without_line_ends_scalar(body, cut.data()));
+  StreamDecoder stream(&decoder);
+  StringSink sink;
+  for (std::size_t at = 0; at < body.size(); at += run)
+    stream.feed(body.substr(at, run), sink);
+  stream.finish(sink);
+  if (sink.text != decode_whole(decoder, cut))
+    fuzz_fail("runs decode differently from the whole body");
   return 0;
 }

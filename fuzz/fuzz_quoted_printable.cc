@@ -1,5 +1,6 @@
-// The quoted-printable decoder. The file writer decodes a body in blocks, so
-// decoding in blocks of any size must give the same bytes as one call.
+// The quoted-printable decoder. The file writer decodes a body in blocks as
+// it is read, so decoding in blocks of any size, and streaming it in runs of
+// any size, must give the same bytes as one call.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,19 @@
 
 #include "fuzz_support.h"
 #include "qp_decoder.h"
+#include "stream_decoder.h"
+
+namespace {
+
+class StringSink final : public DecodeSink {
+ public:
+  void put(const char* bytes, std::size_t count) override {
+    text.append(bytes, count);
+  }
+  std::string text;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_setup();
@@ -39,5 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     pieces.append(out.data(), written);
   }
   if (pieces != whole) fuzz_fail("blocks decode differently from the whole");
+
+  StreamDecoder stream(nullptr);
+  StringSink sink;
+  for (std::size_t at = 0; at < body.size(); at += block)
+    stream.feed(std::string_view(body).substr(at, block), sink);
+  stream.finish(sink);
+  if (sink.text != whole) fuzz_fail("runs decode differently from the whole");
   return 0;
 }

@@ -20,8 +20,7 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       begin(std::exchange(other.begin, 0)),
       at_eof(other.at_eof),
       closed(other.closed),
-      spare_body(std::move(other.spare_body)),
-      file_size(other.file_size) {}
+      in_body(other.in_body) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);
@@ -72,10 +71,6 @@ ArchiveReader open_archive(std::string_view path) {
   reader.path = std::string(path);
   reader.file = open_for_reading(reader.path);
   if (reader.file < 0) fail_cannot_open(path);
-  struct stat info {};
-  if (::fstat(reader.file, &info) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size > 0)
-    reader.file_size = static_cast<std::size_t>(info.st_size);
   reader.block.reserve_more(READ_BLOCK);
 
   for (;;) {

@@ -18,8 +18,6 @@
 inline constexpr std::size_t READ_BLOCK = MIMEUNPACK_READ_BLOCK;
 // Characters of a location line that come before the part's path.
 inline constexpr std::size_t LOCATION_PREFIX_LENGTH = 29;
-// Room the first body of an archive sets aside, untouched, at most.
-inline constexpr std::size_t BODY_RESERVE = std::size_t{64} << 20;
 
 struct ArchiveReader {
   std::string boundary;
@@ -32,11 +30,8 @@ struct ArchiveReader {
   Text block;               // bytes read ahead; lines are views into it
   std::size_t begin = 0;    // first byte of the block not yet handed out
   bool at_eof = false;
-  bool closed = false;  // the close delimiter has been read
-  // The last part's body, handed back once written: the next body reuses its
-  // memory instead of faulting in fresh pages.
-  Text spare_body;
-  std::size_t file_size = 0;  // of a regular file; 0 when unknown
+  bool closed = false;   // the close delimiter has been read
+  bool in_body = false;  // read_part has stopped at a body not yet read
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;
@@ -75,16 +70,16 @@ ArchiveReader open_archive(std::string_view path);
 // archive ends first.
 bool skip_to_first_boundary(ArchiveReader& reader);
 
-// A part's body as read_part hands it out.
+// A part as read_part hands it out; its body follows from read_body.
 struct PartBody {
-  Text body;          // possibly empty; base64 without its line ends
   int is_base64 = 0;  // 1 when the encoding line holds "base64", else 0
 };
 
-// Reads the next part: sets part_name and part_dir and returns its body, or
-// none when no further part can be read.
+// Reads the next part's lines up to its body: sets part_name and part_dir
+// and returns its encoding, or none when no further part can be read.
 std::optional<PartBody> read_part(ArchiveReader& reader);
 
-// Takes a written part's body back, so that the next body reuses its memory
-// instead of faulting in fresh pages.
-void recycle_body(ArchiveReader& reader, Text body);
+// The next run of the body read_part stopped at, as it stands in the
+// archive (line ends and all), up to the next boundary line; empty once the
+// body has all been handed out. The view stays valid until the next read.
+std::string_view read_body(ArchiveReader& reader);

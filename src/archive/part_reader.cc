@@ -6,12 +6,6 @@
 
 namespace {
 
-// Base64 bodies are kept without line ends; each line is cut on its own.
-void append_base64_lines(Text& body, std::string_view lines) {
-  body.reserve_more(lines.size());
-  body.grow_size(copy_without_line_ends(lines, body.data() + body.size()));
-}
-
 bool starts_with_close_delimiter(std::string_view boundary,
                                  std::string_view line) {
   return line.size() >= boundary.size() + 4 && line.substr(0, 2) == "--" &&
@@ -24,6 +18,9 @@ bool starts_with_close_delimiter(std::string_view boundary,
 std::optional<PartBody> read_part(ArchiveReader& reader) {
   reader.part_name.reset();
   reader.part_dir.reset();
+  // A body not read through is skipped.
+  while (!read_body(reader).empty()) {
+  }
   if (reader.closed) return std::nullopt;
 
   const std::optional<std::string_view> location = read_line(reader);
@@ -48,26 +45,12 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
   const int is_base64 =
       encoding->find("base64") != std::string_view::npos ? 1 : 0;
 
-  Text body = std::move(reader.spare_body);
-  body.clear();
-  // No body is larger than the archive: the first one sets aside that much
-  // (up to a bound) so that it never moves while it grows.
-  if (body.capacity() == 0 && reader.file_size > 0)
-    body.reserve_untouched(reader.file_size < BODY_RESERVE ? reader.file_size
-                                                           : BODY_RESERVE);
   if (read_line(reader) && read_line(reader)) {
     if (!has_path) {
       if (at_end(reader)) return std::nullopt;
       fail_part_format();
     }
-    for (;;) {
-      const BodyChunk chunk = read_body_chunk(reader);
-      if (is_base64)
-        append_base64_lines(body, chunk.lines);
-      else
-        body.append(chunk.lines);
-      if (chunk.boundary_found || chunk.lines.empty()) break;
-    }
+    reader.in_body = true;
   } else if (!has_path) {
     return std::nullopt;
   }
@@ -76,9 +59,12 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
   reader.part_dir =
       slash == std::string::npos ? std::string() : name.substr(0, slash);
   reader.part_name = std::move(name);
-  return PartBody{std::move(body), is_base64};
+  return PartBody{is_base64};
 }
 
-void recycle_body(ArchiveReader& reader, Text body) {
-  reader.spare_body = std::move(body);
+std::string_view read_body(ArchiveReader& reader) {
+  if (!reader.in_body) return {};
+  const BodyChunk chunk = read_body_chunk(reader);
+  if (chunk.boundary_found || chunk.lines.empty()) reader.in_body = false;
+  return chunk.lines;
 }

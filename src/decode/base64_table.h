@@ -20,7 +20,19 @@ void set_table_file(std::string_view path);
 // an entry. A malformed line is fatal.
 void parse_base64conf(std::string_view content, Base64table& table);
 
-// Loads the table file into `base64table`, or ends the process.
+// Reads the table file (./base64.conf unless set_table_file named another)
+// and fills `base64table` from it without a word, so
+// that the first body can be decoded while it is read; what loading says
+// waits for announce_base64table. True when the table can be used; once
+// read, the file is not read again until announced.
+bool preload_base64table();
+
+// Says what loading the table file said, at the point where the run loads it:
+// each entry and "Base64 nahran...", or the failure (missing, malformed, no
+// memory), which ends the run. Nothing when nothing was preloaded.
+void announce_base64table();
+
+// Loads the table file into `base64table` and says so, or ends the process.
 void load_base64table();
 
 // The RFC 2045 alphabet, in the order of its values.

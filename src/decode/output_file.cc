@@ -1,12 +1,15 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -31,11 +34,18 @@ extern "C" void remove_pending_and_reraise(int signal_number) {
   errno = saved;
 }
 
+// A fatal condition ends the process with exit(): a body's temporary file
+// under a hidden name goes with it.
+extern "C" void remove_pending_at_exit() {
+  if (cleanup_armed != 0) ::unlinkat(cleanup_dir, cleanup_name, 0);
+}
+
 void install_cleanup_once() {
   static bool installed = false;
   if (installed) return;
   installed = true;
   install_signal_cleanup();
+  std::atexit(remove_pending_at_exit);
 }
 
 void arm_cleanup(int dir, const char* name) {
@@ -50,22 +60,46 @@ void disarm_cleanup() {
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
+unsigned long next_serial() {
+  static unsigned long serial = 0;
+  return serial++;
+}
+
+void make_hidden_name(char* name, std::size_t size) {
+  static const long pid = ::getpid();
+  std::snprintf(name, size, ".mimeunpack-%ld-%lu", pid, next_serial());
+}
+
 }  // namespace
 
 PendingFile::PendingFile(int dir) : dir_(dir) {
   install_cleanup_once();
-  static unsigned long serial = 0;
-  static const long pid = ::getpid();
-  // Exclusive: a name someone planted (a link, say) is never opened; the
-  // next serial is tried instead.
+  create_named();
+}
+
+PendingFile::PendingFile(int root, InRoot /*unused*/) : dir_(root) {
+  if (root < 0) return;
+  install_cleanup_once();
+  do {
+    fd_ = ::openat(root, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ >= 0) return;
+  create_named();
+  if (fd_ >= 0) return;
+  // A read-only output directory may still hold writable ones.
+  fd_ = ::memfd_create("mimeunpack", MFD_CLOEXEC);
+}
+
+// Exclusive: a name someone planted (a link, say) is never opened; the next
+// serial is tried instead.
+void PendingFile::create_named() {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::snprintf(name_, sizeof name_, ".mimeunpack-%ld-%lu", pid, serial++);
+    make_hidden_name(name_, sizeof name_);
     arm_cleanup(dir_, name_);
     pending_ = true;
     do {
-      fd_ =
-          ::openat(dir_, name_,
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      fd_ = ::openat(dir_, name_,
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ >= 0) return;
     pending_ = false;
@@ -106,6 +140,65 @@ PendingFile::Commit PendingFile::commit(const char* name) {
   return Commit::done;
 }
 
+// Gives the file a hidden name in `dir`, where it then stands pending: a
+// link to the anonymous file, or a rename of the named one.
+bool PendingFile::link_into(int dir) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[sizeof name_];
+    make_hidden_name(name, sizeof name);
+    int done;
+    if (pending_) {
+      done = ::renameat2(dir_, name_, dir, name, RENAME_NOREPLACE);
+    } else {
+      char path[32];
+      std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd_);
+      done = ::linkat(AT_FDCWD, path, dir, name, AT_SYMLINK_FOLLOW);
+    }
+    if (done != 0 && errno == EEXIST) continue;
+    if (done != 0) return false;
+    dir_ = dir;
+    std::memcpy(name_, name, sizeof name_);
+    arm_cleanup(dir_, name_);
+    pending_ = true;
+    return true;
+  }
+  return false;
+}
+
+PendingFile::Commit PendingFile::commit_into(int dir, const char* name) {
+  if (link_into(dir)) return commit(name);
+  return copy_into(dir, name);
+}
+
+// Another file system (or no /proc to link through): the bytes are copied
+// into a new temporary file in `dir`.
+PendingFile::Commit PendingFile::copy_into(int dir, const char* name) {
+  if (pending_) {
+    // Only one temporary name is cleaned up on a signal: this one goes now,
+    // the open file keeps the bytes.
+    ::unlinkat(dir_, name_, 0);
+    disarm_cleanup();
+    pending_ = false;
+  }
+  PendingFile target(dir);
+  if (!target.is_open()) {
+    discard();
+    return Commit::cannot_create;
+  }
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t sent = ::sendfile(target.fd_, fd_, &offset, 1 << 30);
+    if (sent > 0) continue;
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent == 0) break;
+    target.discard();
+    discard();
+    return Commit::write_failed;
+  }
+  discard();
+  return target.commit(name);
+}
+
 void PendingFile::discard() {
   if (fd_ >= 0) {
     ::close(fd_);
@@ -131,6 +224,19 @@ void install_signal_cleanup() {
     sigemptyset(&action.sa_mask);
     ::sigaction(signal_number, &action, nullptr);
   }
+}
+
+HeldFileSizeSignal::HeldFileSizeSignal() {
+  sigset_t file_size;
+  sigemptyset(&file_size);
+  sigaddset(&file_size, SIGXFSZ);
+  held_ = ::sigprocmask(SIG_BLOCK, &file_size, &saved_) == 0;
+}
+
+void HeldFileSizeSignal::release() {
+  if (!held_) return;
+  held_ = false;
+  ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 const char* pending_file_name() {

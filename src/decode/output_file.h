@@ -1,8 +1,9 @@
-// A part's file written under a hidden temporary name in its directory and
-// renamed over its final name only once every byte is down, so that a failed
-// or interrupted write leaves what was there before.
+// A part's file written under a temporary name and renamed over its final
+// name only once every byte is down, so that a failed or interrupted write
+// leaves what was there before.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 
 class PendingFile {
@@ -10,6 +11,13 @@ class PendingFile {
   // Creates the temporary file in `dir` (exclusively, 0666 less the umask);
   // is_open() tells whether that worked.
   explicit PendingFile(int dir);
+  // A file for a body whose directory is not known yet (it may not exist
+  // until the body has been read): anonymous beneath the output directory
+  // `root` (O_TMPFILE) where its file system allows, else under a hidden
+  // name there, else in memory; none when `root` is -1. commit_into moves
+  // it into its directory.
+  struct InRoot {};
+  PendingFile(int root, InRoot /*unused*/);
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
   // Removes the temporary file unless it was committed.
@@ -20,20 +28,44 @@ class PendingFile {
   // Writes every byte; false when the file system refused some.
   bool write(const void* bytes, std::size_t count);
 
-  enum class Commit { done, write_failed, cannot_replace };
+  enum class Commit { done, write_failed, cannot_replace, cannot_create };
   // Closes the file and renames it over `name` in the directory: a link,
   // FIFO or device there is replaced, never opened. On failure the
   // temporary file is gone and whatever stood at `name` is untouched.
   Commit commit(const char* name);
+  // commit into another directory `dir`: the file gets a hidden name there
+  // (a link to it, or a rename; a copy when `dir` is on another file
+  // system), then is renamed over `name`.
+  Commit commit_into(int dir, const char* name);
 
   // Removes the temporary file now.
   void discard();
 
  private:
+  void create_named();
+  bool link_into(int dir);
+  Commit copy_into(int dir, const char* name);
+
   int dir_;
   int fd_ = -1;
   bool pending_ = false;  // the temporary name exists (or may)
   char name_[48] = {};
+};
+
+// Holds SIGXFSZ back while a body is written ahead of the line that
+// announces it: a write past a file-size limit then fails like any other,
+// and release() lets the signal through where the write used to be made.
+class HeldFileSizeSignal {
+ public:
+  HeldFileSizeSignal();
+  ~HeldFileSizeSignal() { release(); }
+  HeldFileSizeSignal(const HeldFileSizeSignal&) = delete;
+  HeldFileSizeSignal& operator=(const HeldFileSizeSignal&) = delete;
+  void release();
+
+ private:
+  sigset_t saved_{};
+  bool held_ = false;
 };
 
 // On SIGINT, SIGTERM, SIGHUP and SIGXFSZ, removes the temporary file being

@@ -1,96 +1,45 @@
 #include "part_decoder.h"
 
 #include <optional>
-#include <utility>
 
 #include "base64_decoder.h"
 #include "base64_table.h"
 #include "messages.h"
 #include "output_dir.h"
-#include "output_file.h"
-#include "qp_decoder.h"
 
 namespace {
 
-// The process's decoding state besides base64table itself: the decoder's
-// lookup tables, prepared whenever the table is loaded or set, and the room
-// every block is decoded into (a Text, so that its pages come in at once and
-// no memory ends the run).
+// The base64 decoder's lookup tables, prepared whenever the table is
+// loaded or set.
 std::optional<Base64Decoder> prepared_decoder;
-Text output_room;
 
-// An output file written in large blocks under a temporary name; any
-// failure to write is fatal, and leaves what stood at the final name.
-class OutputFile {
- public:
-  OutputFile(const std::string& path, int dir) : path_(path), file_(dir) {}
-
-  [[nodiscard]] bool is_open() const { return file_.is_open(); }
-
-  void write(const void* bytes, std::size_t count) {
-    if (!file_.write(bytes, count)) {
-      file_.discard();
-      fail_write(path_);
-    }
-  }
-
-  // False when the final name can't be replaced (a directory stands there).
-  bool close(const char* name) {
-    const PendingFile::Commit done = file_.commit(name);
-    if (done == PendingFile::Commit::write_failed) fail_write(path_);
-    return done == PendingFile::Commit::done;
-  }
-
- private:
-  const std::string& path_;
-  PendingFile file_;
-};
-
-// Room for a block of decoded bytes and the word store past its end.
-unsigned char* output_block() {
-  if (output_room.capacity() == 0) output_room.reserve_more(DECODE_BLOCK + 8);
-  return reinterpret_cast<unsigned char*>(output_room.data());
-}
-
-void write_base64(std::string_view body, OutputFile& file) {
-  const Base64Decoder& decoder = *prepared_decoder;
-  unsigned char* out = output_block();
-  const Base64Split split = split_base64_body(body);
-  constexpr std::size_t groups_per_block = DECODE_BLOCK / 4;
-  std::size_t done = 0;
-  while (done < split.whole_groups) {
-    std::size_t groups = split.whole_groups - done;
-    if (groups > groups_per_block) groups = groups_per_block;
-    decode_base64_groups(decoder, body.data() + done * 4, groups, out);
-    file.write(out, groups * 3);
-    done += groups;
-  }
-  if (!body.empty()) {
-    const std::size_t count =
-        decode_base64_final(decoder, body.substr(done * 4), split.padding, out);
-    file.write(out, count);
-  }
-}
-
-void write_quoted_printable(std::string_view body, OutputFile& file) {
-  char* out = reinterpret_cast<char*>(output_block());
-  std::size_t position = 0;
-  while (position < body.size()) {
-    const std::size_t stop = body.size() - position > DECODE_BLOCK
-                                 ? position + DECODE_BLOCK
-                                 : body.size();
-    file.write(out, decode_quoted_printable(body, position, stop, out));
-  }
+bool table_usable() {
+  if (base64table.table_loaded) return true;
+  if (!preload_base64table()) return false;
+  if (!prepared_decoder) prepared_decoder.emplace(base64table);
+  return true;
 }
 
 }  // namespace
 
-PartDecoder::PartDecoder(Text body, int base64)
-    : content(std::move(body)), is_base64(base64) {
-  if (!base64table.table_loaded) {
-    load_base64table();
-    prepared_decoder.emplace(base64table);
-  }
+void PendingFileSink::put(const char* bytes, std::size_t count) {
+  if (failed || count == 0) return;
+  if (!file.is_open() || !file.write(bytes, count)) failed = true;
+}
+
+PartDecoder::PartDecoder(int base64, int root)
+    : is_base64(base64),
+      decoding(table_usable()),
+      // A body that will never be written needs no file.
+      sink(decoding ? root : -1),
+      stream(base64 != 0 && decoding ? &*prepared_decoder : nullptr) {}
+
+void PartDecoder::feed(std::string_view bytes) {
+  if (decoding) stream.feed(bytes, sink);
+}
+
+void PartDecoder::finish() {
+  if (decoding) stream.finish(sink);
 }
 
 void set_base64table(const Base64table& table) {
@@ -99,22 +48,38 @@ void set_base64table(const Base64table& table) {
   prepared_decoder.emplace(base64table);
 }
 
-int write_part(const PartDecoder& decoder, const std::string& path) {
+int write_part(PartDecoder& decoder, const std::string& path) {
   const DirectoryFd root = open_output_root(".");
   const ReachedDirectory reached =
       reach_directory(root.get(), path.substr(0, path.rfind('/') + 1), false);
   return write_part(decoder, path, reached.dir.get());
 }
 
-int write_part(const PartDecoder& decoder, const std::string& path, int dir) {
+int write_part(PartDecoder& decoder, const std::string& path, int dir) {
   say_writing(path, decoder.is_base64);
   if (dir < 0) return -1;
-  OutputFile file(path, dir);
+  PendingFile& file = decoder.sink.file;
   if (!file.is_open()) return -1;
-  if (decoder.is_base64 != 0)
-    write_base64(decoder.content.view(), file);
-  else
-    write_quoted_printable(decoder.content.view(), file);
+  if (decoder.sink.failed) {
+    // The write was made ahead, into a file of its own: the run ends as it
+    // would have had the file been made here and the write failed.
+    PendingFile here(dir);
+    if (!here.is_open()) return -1;
+    here.discard();
+    file.discard();
+    decoder.held_signal.release();
+    fail_write(path);
+  }
+  decoder.held_signal.release();
   const std::string_view name = leaf_name(path);
-  return file.close(path.c_str() + (path.size() - name.size())) ? 0 : -1;
+  switch (file.commit_into(dir, path.c_str() + (path.size() - name.size()))) {
+    case PendingFile::Commit::done:
+      return 0;
+    case PendingFile::Commit::write_failed:
+      fail_write(path);
+    case PendingFile::Commit::cannot_replace:
+    case PendingFile::Commit::cannot_create:
+      break;
+  }
+  return -1;
 }

@@ -1,38 +1,59 @@
-// One part's body on its way to a file, and the base64 table it is decoded
-// with.
+// One part's body on its way to a file, decoded while it is read, and the
+// base64 table it is decoded with.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base64_table.h"
-#include "text.h"
+#include "output_file.h"
+#include "stream_decoder.h"
 
-// Input characters decoded before each write to the file. Fuzz builds
-// shrink it so that escapes and groups straddle blocks.
-#ifndef MIMEUNPACK_DECODE_BLOCK
-#define MIMEUNPACK_DECODE_BLOCK (1 << 20)
-#endif
-inline constexpr std::size_t DECODE_BLOCK = MIMEUNPACK_DECODE_BLOCK;
+// Decoded bytes into a temporary file; a failed write is remembered, not
+// said: the part's announcement comes first.
+class PendingFileSink final : public DecodeSink {
+ public:
+  explicit PendingFileSink(int root) : file(root, PendingFile::InRoot{}) {}
+  void put(const char* bytes, std::size_t count) override;
+
+  PendingFile file;
+  bool failed = false;  // a write was refused (disk full, size limit)
+};
 
 struct PartDecoder {
-  Text content;                // the body, owned
   std::int32_t is_base64 = 0;  // 1 for base64, 0 for quoted-printable
 
-  // Takes the body over; the first decoder of the process loads base64.conf.
-  PartDecoder(Text body, int base64);
+  // Starts a body beneath the open output directory `root`. The first
+  // decoder of the process reads base64.conf without a word (what loading
+  // says comes with announce_base64table, once the body has been read).
+  PartDecoder(int base64, int root);
+  PartDecoder(const PartDecoder&) = delete;
+  PartDecoder& operator=(const PartDecoder&) = delete;
+  ~PartDecoder() = default;
+
+  // The body's bytes as they stand in the archive, in runs of any size.
+  void feed(std::string_view bytes);
+  // The body has ended.
+  void finish();
+
+  bool decoding = false;  // false when the table can't be used: bytes go
+  HeldFileSizeSignal held_signal;
+  PendingFileSink sink;
+  StreamDecoder stream;
 };
 
 // Makes `table` the process's table, as loading base64.conf would, without
 // reading the file: for callers that bring their own (tests, fuzz targets).
 void set_base64table(const Base64table& table);
 
-// Decodes the body into the file at `path`: 0 when written, -1 when the file
-// can't be created. A failed write is fatal. `dir` is the open directory of
-// `path` (-1 when it couldn't be reached); the file is written there under a
-// temporary name and renamed over the last component of `path`.
-int write_part(const PartDecoder& decoder, const std::string& path, int dir);
+// Prints "Zapis souboru" and puts the decoded body at `path`: 0 when
+// written, -1 when the file can't be created or can't replace what stands
+// there. A failed write is fatal. `dir` is the open directory of `path` (-1
+// when it couldn't be reached); the file is renamed over the last component
+// of `path` there.
+int write_part(PartDecoder& decoder, const std::string& path, int dir);
 
-// write_part into an existing directory beneath the current one.
-int write_part(const PartDecoder& decoder, const std::string& path);
+// write_part into an existing directory beneath the current one, for a
+// decoder started there.
+int write_part(PartDecoder& decoder, const std::string& path);

@@ -1,21 +1,30 @@
 #include "listing.h"
 
-#include <utility>
+#include <string_view>
 
+#include "base64_table.h"
 #include "messages.h"
-#include "part_size.h"
 #include "path_guard.h"
+#include "stream_decoder.h"
 
 void list_parts(ArchiveReader& reader, ListTotal& total) {
   if (!skip_to_first_boundary(reader)) return;
+  // A size does not depend on the alphabet: whole groups make three bytes
+  // and the final group's characters, padding aside, one byte fewer. Any
+  // table counts right, so none is read.
+  static const Base64Decoder counting_table(base64table_of(RFC2045_ALPHABET));
   for (;;) {
-    std::optional<PartBody> part = read_part(reader);
+    const std::optional<PartBody> part = read_part(reader);
     if (!part) return;
-    const std::uint64_t size = decoded_size(part->body.view(), part->is_base64);
-    say_list_entry(size, part->is_base64, *reader.part_name,
+    StreamDecoder decoder(part->is_base64 != 0 ? &counting_table : nullptr);
+    CountingSink size;
+    for (std::string_view run = read_body(reader); !run.empty();
+         run = read_body(reader))
+      decoder.feed(run, size);
+    decoder.finish(size);
+    say_list_entry(size.count(), part->is_base64, *reader.part_name,
                    !is_safe_part_path(*reader.part_name));
-    total.size += size;
+    total.size += size.count();
     ++total.parts;
-    recycle_body(reader, std::move(part->body));
   }
 }

@@ -221,15 +221,49 @@ TEST_F(LoadTableTest, MissingOrUnreadableFileIsFatal) {
 
 TEST_F(LoadTableTest, FirstDecoderLoadsTheTableWhateverItsEncoding) {
   write_file("base64.conf", "5 x\n");
-  const Outcome first =
-      run_captured([] { const PartDecoder decoder(Text{}, 0); });
+  // Read without a word when the decoder starts; said when announced.
+  const Outcome first = run_captured([] {
+    const PartDecoder decoder(0, -1);
+    EXPECT_EQ(base64table.entries['x'], 5);
+    std::filesystem::remove("base64.conf");
+    announce_base64table();
+  });
   EXPECT_EQ(first.out, echo('x', "5") + "Base64 nahran...\n");
   // Later decoders keep the table, even when the file has gone.
-  std::filesystem::remove("base64.conf");
-  const Outcome second =
-      run_captured([] { const PartDecoder decoder(Text{}, 1); });
+  const Outcome second = run_captured([] {
+    const PartDecoder decoder(1, -1);
+    announce_base64table();
+  });
   EXPECT_FALSE(second.fatal.has_value());
   EXPECT_EQ(second.out, "");
+}
+
+// Each failure waits for the announcement, and says there what loading
+// would have said.
+TEST_F(LoadTableTest, FailuresWaitForTheAnnouncement) {
+  const struct {
+    const char* conf;  // nullptr: no file
+    int status;
+    std::string said;
+  } cases[] = {
+      {nullptr, STATUS_BAD_FORMAT,
+       "Chyba. Tabulka rozlozeni [base64.conf] nenalezena.\n"},
+      {"1 B\n26", STATUS_BAD_FORMAT,
+       echo('B', "1") + "Chyba. Soubor [base64.conf] ma chybny format. \n" +
+           "Radek: 26; i = 3 strlen: 2\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove("base64.conf");
+    if (c.conf != nullptr) write_file("base64.conf", c.conf);
+    Outcome outcome = run_captured([] { EXPECT_FALSE(preload_base64table()); });
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_FALSE(outcome.fatal.has_value());
+    outcome = run_captured(announce_base64table);
+    ASSERT_TRUE(outcome.fatal.has_value());
+    EXPECT_EQ(outcome.fatal->status, c.status);
+    EXPECT_EQ(outcome.out + outcome.fatal->message, c.said);
+    EXPECT_FALSE(base64table.table_loaded);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "output_dir.h"
 #include "test_support.h"
 
 namespace {
@@ -29,12 +30,16 @@ class PartDecoderTest : public testing::Test {
  protected:
   PartDecoderTest() { set_base64table(test_support::rfc2045_table()); }
 
-  // Writes `body` to `path`; the result of write_part lands in `status_`.
+  // Decodes `body` as it would be read and writes it to `path`; the result
+  // of write_part lands in `status_`.
   Outcome write(std::string_view body, int is_base64, const std::string& path) {
-    Text text;
-    text.append(body);
-    const PartDecoder decoder(std::move(text), is_base64);
-    return run_captured([&] { status_ = write_part(decoder, path); });
+    return run_captured([&] {
+      const DirectoryFd root = open_output_root(".");
+      PartDecoder decoder(is_base64, root.get());
+      decoder.feed(body);
+      decoder.finish();
+      status_ = write_part(decoder, path);
+    });
   }
 
   ScopedTempDir dir_;

@@ -12,14 +12,19 @@ Run: python3 test_writes.py [path/to/mimeunpack]
 """
 
 import base64
+import fcntl
 import os
 import resource
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
+import time
+import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -195,6 +200,116 @@ class FinalName(Elsewhere):
                           preexec_fn=limit)
         self.assertEqual(r.status, 128 + signal.SIGXFSZ)
         self.assertEqual(r.created(), {})
+
+
+BIG = os.urandom(3 << 20)  # past every read and decode block
+BIG_BODY = base64.encodebytes(BIG).replace(b"\n", b"\r\n")
+
+
+def size_limit(action):
+    """A file-size limit far below BIG, SIGXFSZ left at `action`."""
+    def limit():
+        signal.signal(signal.SIGXFSZ, action)
+        resource.setrlimit(resource.RLIMIT_FSIZE,
+                           (1 << 20, resource.RLIM_INFINITY))
+    return limit
+
+
+class StreamedBodies(Elsewhere):
+    """A body is decoded while it is read, but what the run shows comes in
+    the order it always did: the table's lines once the first body has been
+    read, then the path's checks, "Zapis souboru", then the write's
+    outcome. Each row has a large first body."""
+
+    def test_order_of_events(self):
+        cut = h.archive([(b"sub/big.bin", B64, BIG_BODY)], close=False)
+        # The archive ends inside a full line, on a whole group.
+        cut = cut[:cut.rfind(b"\r\n", 0, len(cut) - 2) + 2 + 40]
+        kept = cut[cut.index(b"\n\n", cut.index(b"Content-Location")) + 2:]
+        # (what, part's path, base64.conf, files, preexec, archive or None,
+        #  stdout after the progress line, status, what the run leaves)
+        rows = [
+            ("no table", b"sub/big.bin", None, None, None, None,
+             b"Chyba. Tabulka rozlozeni [base64.conf] nenalezena.\n", 253, {}),
+            ("a malformed table", b"sub/big.bin", b"1 B\n26", None, None,
+             None, b"Base64table [B]  = 1\n"
+             b"Chyba. Soubor [base64.conf] ma chybny format. \n"
+             b"Radek: 26; i = 3 strlen: 2\n", 253, {}),
+            ("an unsafe path", b"sub/../../big.bin", True, None, None, None,
+             h.conf_echo() + unsafe(b"sub/../../big.bin"), 252, {}),
+            ("a directory at the name", b"big.bin", True,
+             {"big.bin/keep": VICTIM}, None, None,
+             h.conf_echo() + writing(b"big.bin", True), 252, {}),
+            ("a failed write", b"sub/big.bin", True,
+             {"sub/big.bin": VICTIM}, size_limit(signal.SIG_IGN), None,
+             h.conf_echo() + writing(b"sub/big.bin", True) +
+             b"Chyba. Zapis do souboru sub/big.bin selhal.\n", 252, {}),
+            ("the archive ending mid-body", b"sub/big.bin", True, None, None,
+             cut, h.conf_echo() + writing(b"sub/big.bin", True), 0,
+             {"sub": DIR,
+              "sub/big.bin": base64.b64decode(kept.replace(b"\r\n", b""))}),
+        ]
+        for (what, path, conf, files, preexec, arc, said, status,
+             left) in rows:
+            with self.subTest(what):
+                arc = arc or h.archive([(path, B64, BIG_BODY),
+                                        (b"never.txt", QP, b"n\n")])
+                r = self.run_tool({"a.mht": arc}, conf=conf, files=files,
+                                  preexec_fn=preexec)
+                self.assertEqual(r.stdout, progress(1, "a.mht") + said)
+                self.assertEqual(r.status, status)
+                self.assertEqual(r.created(), left)
+
+    def test_killed_by_a_size_limit_mid_stream(self):
+        # SIGXFSZ at its default action ends the run where the write was
+        # always made: after "Zapis souboru", which a terminal would show
+        # (through a pipe, the buffered lines die with the process).
+        r = self.run_tool({"a.mht": h.archive([(b"big.bin", B64, BIG_BODY)])},
+                          files={"big.bin": VICTIM},
+                          preexec_fn=size_limit(signal.SIG_DFL))
+        self.assertEqual(r.status, 128 + signal.SIGXFSZ)
+        self.assertEqual(r.created(), {})
+
+    @staticmethod
+    def waits_in_read(pid, tty_fd):
+        queued = struct.unpack("i", fcntl.ioctl(tty_fd, termios.FIONREAD,
+                                                b"\0" * 4))[0]
+        with open("/proc/%d/syscall" % pid) as f:
+            return queued == 0 and f.read().split()[0] == "0"  # read
+
+    def test_a_read_failing_mid_body(self):
+        # The archive is a terminal whose other end closes once half a body
+        # has been read: the next read fails (EIO), an honest read error.
+        # The part leaves nothing: no table lines, no directory, no file.
+        master, slave = os.openpty()
+        tty.setraw(slave)
+        path = os.ttyname(slave)
+        arc = h.archive([(b"sub/big.bin", B64, BIG_BODY)])[:len(BIG_BODY) // 2]
+        root = tempfile.mkdtemp(prefix="mimeunpack-e2e-", dir=self.outer)
+        try:
+            h.write_tree(root, {h.CONF_NAME: h.base64_conf()})
+            proc = subprocess.Popen([h.binary(), path], cwd=root,
+                                    stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL)
+            view = memoryview(arc)
+            while view:
+                view = view[os.write(master, view[:65536]):]
+            # Closed once every byte has been read and the tool waits in
+            # read(2) for more: that read fails with EIO (a read begun
+            # after the close would see the end of the file instead).
+            while not self.waits_in_read(proc.pid, slave):
+                time.sleep(0.01)
+            os.close(master)
+            out, _ = proc.communicate(timeout=h.TIMEOUT_SECONDS)
+            self.assertEqual(out, progress(1, path) +
+                             b"Chyba. Nemohu otevrit soubor" +
+                             os.fsencode(path) + b".\n")
+            self.assertEqual(proc.returncode, 254)
+            self.assertEqual(os.listdir(root), [h.CONF_NAME])
+        finally:
+            os.close(slave)
+            shutil.rmtree(root, ignore_errors=True)
 
 
 class Edges(unittest.TestCase):

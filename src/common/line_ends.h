@@ -1,5 +1,6 @@
-// Line ends: cutting one off a line, and base64 bodies, which are kept
-// without their line ends, copied from a run of lines with them left out.
+// Line ends: cutting one off a line (a location line, say), and base64
+// bodies, whose line ends are not data, copied from a run of lines with them
+// left out. Shared by the archive reader and the decoders.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,178 @@
+#include "stream_decoder.h"
+
+#include <cstring>
+
+#include "line_ends.h"
+#include "qp_decoder.h"
+#include "text.h"
+
+namespace {
+
+// Room for one block on its way through, shared by every decoder: nothing
+// stays in it between two calls, and one body is decoded at a time. Text,
+// so that running out of memory ends the run the usual way, and its pages
+// are faulted in once per process rather than once per part.
+Text input_room;
+Text output_room;
+// Characters of an incomplete group go right before a block's characters,
+// so that the groups are decoded in one run.
+constexpr std::size_t GROUP_ROOM = 8;
+// Slack for the vector paths' wide stores and the word store of the last
+// group.
+constexpr std::size_t SLACK = 128;
+
+char* room(Text& text) {
+  if (text.capacity() == 0)
+    text.reserve_more(DECODE_BLOCK + GROUP_ROOM + SLACK);
+  return text.data();
+}
+
+}  // namespace
+
+StreamDecoder::StreamDecoder(const Base64Decoder* decoder, VectorLevel level)
+    : base64_(decoder), level_(level) {}
+
+void StreamDecoder::feed(std::string_view bytes, DecodeSink& sink) {
+  if (base64_ == nullptr) {
+    feed_quoted_printable(bytes, sink);
+    return;
+  }
+  char* const chars = room(input_room) + GROUP_ROOM;
+  while (!bytes.empty()) {
+    const std::string_view piece = bytes.substr(
+        0, bytes.size() < DECODE_BLOCK ? bytes.size() : DECODE_BLOCK);
+    bytes.remove_prefix(piece.size());
+    decode_groups(chars, cut_line_ends(piece, chars), sink);
+  }
+}
+
+// A line's end is an LF, with a CR right before it; what ends a body without
+// an LF is cut by the rule for a last line, which looks at its last two
+// bytes. So the last two bytes after the last LF wait for what follows.
+std::size_t StreamDecoder::cut_line_ends(std::string_view bytes, char* out) {
+  char* w = out;
+  std::string_view rest = bytes;
+  const void* lf = memrchr(bytes.data(), '\n', bytes.size());
+  if (lf != nullptr) {
+    // The waiting bytes end a line; only a CR right before its LF goes.
+    std::size_t keep = line_tail_size_;
+    if (keep > 0 && line_tail_[keep - 1] == '\r' && bytes.front() == '\n')
+      --keep;
+    std::memcpy(w, line_tail_, keep);
+    w += keep;
+    line_tail_size_ = 0;
+    const std::size_t lines =
+        static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) +
+        1;
+    w += copy_without_line_ends_at(level_, bytes.substr(0, lines), w);
+    rest = bytes.substr(lines);
+  }
+  // No LF from here on: every byte but the last two is data.
+  const std::size_t total = line_tail_size_ + rest.size();
+  if (total <= 2) {
+    std::memcpy(line_tail_ + line_tail_size_, rest.data(), rest.size());
+    line_tail_size_ = total;
+    return static_cast<std::size_t>(w - out);
+  }
+  const std::size_t emit = total - 2;
+  const std::size_t from_tail = line_tail_size_ < emit ? line_tail_size_ : emit;
+  std::memcpy(w, line_tail_, from_tail);
+  w += from_tail;
+  std::memcpy(w, rest.data(), emit - from_tail);
+  w += emit - from_tail;
+  char tail[2];
+  for (std::size_t k = 0; k < 2; ++k) {
+    const std::size_t at = emit + k;
+    tail[k] =
+        at < line_tail_size_ ? line_tail_[at] : rest[at - line_tail_size_];
+  }
+  std::memcpy(line_tail_, tail, 2);
+  line_tail_size_ = 2;
+  return static_cast<std::size_t>(w - out);
+}
+
+// Decodes every whole group of the waiting characters and `count` more at
+// `chars`, except the last 1 to 4 characters: they may be the final group,
+// which only the body's end decides.
+void StreamDecoder::decode_groups(char* chars, std::size_t count,
+                                  DecodeSink& sink) {
+  const std::size_t total = group_size_ + count;
+  if (total <= 4) {
+    std::memcpy(group_ + group_size_, chars, count);
+    group_size_ = total;
+    return;
+  }
+  char* const start = chars - group_size_;
+  std::memcpy(start, group_, group_size_);
+  const std::size_t groups = (total - 1) / 4;
+  auto* out = reinterpret_cast<unsigned char*>(room(output_room));
+  decode_base64_groups_at(level_, *base64_, start, groups, out);
+  sink.put(reinterpret_cast<const char*>(out), groups * 3);
+  group_size_ = total - groups * 4;
+  std::memcpy(group_, start + groups * 4, group_size_);
+}
+
+// An "=" is judged by the two bytes after it: the last two bytes of a run
+// wait for the next one, or for the body's end.
+void StreamDecoder::feed_quoted_printable(std::string_view bytes,
+                                          DecodeSink& sink) {
+  char* const out = room(output_room);
+  if (qp_tail_size_ > 0 && !bytes.empty()) {
+    char window[4];
+    const std::size_t waiting = qp_tail_size_;
+    const std::size_t borrowed = bytes.size() < 2 ? bytes.size() : 2;
+    std::memcpy(window, qp_tail_, waiting);
+    std::memcpy(window + waiting, bytes.data(), borrowed);
+    const std::size_t size = waiting + borrowed;
+    std::size_t position = 0;
+    const std::size_t stop = borrowed == 2 ? waiting : size - 2;
+    sink.put(out, decode_quoted_printable_at(level_, {window, size}, position,
+                                             stop, out));
+    if (borrowed < 2) {
+      qp_tail_size_ = size - position;
+      std::memmove(qp_tail_, window + position, qp_tail_size_);
+      return;
+    }
+    qp_tail_size_ = 0;
+    bytes.remove_prefix(position - waiting);
+  }
+  std::size_t position = 0;
+  if (bytes.size() > 2) {
+    const std::size_t limit = bytes.size() - 2;
+    while (position < limit) {
+      const std::size_t stop =
+          limit - position > DECODE_BLOCK ? position + DECODE_BLOCK : limit;
+      sink.put(out,
+               decode_quoted_printable_at(level_, bytes, position, stop, out));
+    }
+  }
+  const std::size_t left = bytes.size() - position;
+  std::memcpy(qp_tail_ + qp_tail_size_, bytes.data() + position, left);
+  qp_tail_size_ += left;
+}
+
+void StreamDecoder::finish(DecodeSink& sink) {
+  if (base64_ == nullptr) {
+    char* const out = room(output_room);
+    std::size_t position = 0;
+    sink.put(out, decode_quoted_printable_at(level_, {qp_tail_, qp_tail_size_},
+                                             position, qp_tail_size_, out));
+    qp_tail_size_ = 0;
+    return;
+  }
+  // The last line's end, by the rule for a line without LF.
+  char* const chars = room(input_room) + GROUP_ROOM;
+  const std::size_t count =
+      copy_without_line_ends_scalar({line_tail_, line_tail_size_}, chars);
+  line_tail_size_ = 0;
+  decode_groups(chars, count, sink);
+  if (group_size_ == 0) return;
+  const std::string_view group(group_, group_size_);
+  const std::size_t last = group.find_last_not_of('=');
+  const std::size_t padding =
+      last == std::string_view::npos ? group.size() : group.size() - 1 - last;
+  unsigned char bytes[4];
+  sink.put(reinterpret_cast<const char*>(bytes),
+           decode_base64_final(*base64_, group, padding, bytes));
+  group_size_ = 0;
+}
