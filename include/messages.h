@@ -41,3 +41,9 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_write(std::string_view path);
 [[noreturn]] void fail_no_memory();
 [[noreturn]] void fail_no_memory_directory();
+// --any-layout: a file without any MIME header.
+[[noreturn]] void fail_not_mime(std::string_view path);
+
+// One line on standard error when the default mode meets an archive laid
+// out otherwise than it reads: --any-layout may unpack it.
+void hint_any_layout(std::string_view path);
