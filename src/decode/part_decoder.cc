@@ -124,10 +124,12 @@ int write_part(const PartDecoder& decoder, const std::string& path) {
   say("\n");
   OutputFile file(path);
   if (!file.is_open()) return -1;
-  if (decoder.is_base64 != 0)
+  if (decoder.is_base64 == 1)
     write_base64(decoder.content.view(), file);
-  else
+  else if (decoder.is_base64 == 0)
     write_quoted_printable(decoder.content.view(), file);
+  else
+    file.write(decoder.content.data(), decoder.content.size());
   file.close();
   return 0;
 }
