@@ -80,10 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (const MimeLeaf& leaf : archive.leaves) {
     if (leaf.body_offset > size || leaf.body_length > size - leaf.body_offset)
       fuzz_fail("a body beyond the file");
-    const PartNaming naming{leaf.location, leaf.base_location,
-                            leaf.content_id, leaf.content_type, ++index};
-    const std::string name = names.allocate(part_path(
-        naming, "archive", archive.layout == MimeLayout::single));
+    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
+                            leaf.content_type, ++index};
+    const std::string name = names.allocate(
+        part_path(naming, "archive", archive.layout == MimeLayout::single));
     check_name(name);
     if (!given.insert(name).second) fuzz_fail("a name given twice");
   }

@@ -8,7 +8,7 @@
 #include "text.h"
 
 struct PartDecoder {
-  Text content;                // the body, owned
+  Text content;  // the body, owned
   // 1 for base64, 0 for quoted-printable, 2 for a body written as it stands
   // (7bit, 8bit, binary or an unknown encoding; --any-layout only).
   std::int32_t is_base64 = 0;

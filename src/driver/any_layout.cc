@@ -63,9 +63,8 @@ void read_body(const std::string& path, int file, const MimeLeaf& leaf,
   while (done < leaf.body_length) {
     std::uint64_t count = leaf.body_length - done;
     if (count > READ_BLOCK) count = READ_BLOCK;
-    const ssize_t got =
-        ::pread(file, body.data() + body.size(), count,
-                static_cast<off_t>(leaf.body_offset + done));
+    const ssize_t got = ::pread(file, body.data() + body.size(), count,
+                                static_cast<off_t>(leaf.body_offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) fail_cannot_open(path);
     if (got == 0) break;
@@ -108,8 +107,7 @@ void cut_base64(const Text& body, Text& cut, bool rfc2045) {
 // "report" for ".../report.mht".
 std::string archive_stem(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  std::string name =
-      slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.resize(dot);
   return name;
@@ -132,8 +130,8 @@ void extract_any_layout(const std::string& archive_path) {
   Text cut;
   std::size_t index = 0;
   for (const MimeLeaf& leaf : mime.leaves) {
-    const PartNaming naming{leaf.location, leaf.base_location,
-                            leaf.content_id, leaf.content_type, ++index};
+    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
+                            leaf.content_type, ++index};
     const std::string name = names.allocate(part_path(naming, stem, single));
     const int encoding = encoding_number(leaf.transfer_encoding);
     read_body(archive_path, archive.fd(), leaf, body);

@@ -97,7 +97,8 @@ class ArchiveFile {
                    std::uint64_t limit) const {
     std::string out;
     if (offset >= limit) return out;
-    if (limit - offset < count) count = static_cast<std::size_t>(limit - offset);
+    if (limit - offset < count)
+      count = static_cast<std::size_t>(limit - offset);
     out.resize(count);
     out.resize(read_at(out.data(), offset, count));
     return out;
@@ -110,7 +111,8 @@ class ArchiveFile {
                  std::uint64_t limit) const {
     out.size = 0;
     if (offset >= limit) return;
-    if (limit - offset < count) count = static_cast<std::size_t>(limit - offset);
+    if (limit - offset < count)
+      count = static_cast<std::size_t>(limit - offset);
     if (out.capacity < count) {
       out.data = std::make_unique_for_overwrite<char[]>(count);
       out.capacity = count;
@@ -185,8 +187,7 @@ class Walker {
           walk_parts(boundary, body, end, base, depth, leaf_end))
         return true;
       // No boundary, or no part: the body is one part, as it stands.
-      add_leaf(facts, type, mime_type, location, base_location, body,
-               leaf_end);
+      add_leaf(facts, type, mime_type, location, base_location, body, leaf_end);
       return true;
     }
     if (mime_type == "message/rfc822" && depth < MAX_DEPTH) {
@@ -229,8 +230,8 @@ class Walker {
           break;
         }
         // Header blocks are small: read a little, then more each time.
-        const std::string more = file_.read(
-            offset, block.size() < 4096 ? 4096 : block.size(), end);
+        const std::string more =
+            file_.read(offset, block.size() < 4096 ? 4096 : block.size(), end);
         if (more.empty()) {
           at_end = true;
           break;
@@ -268,14 +269,15 @@ class Walker {
     // A mailbox "From " line first is no header field.
     if (headers.starts_with("From ")) {
       const std::size_t next = headers.find_first_of("\r\n");
-      headers.erase(0, next == std::string::npos
-                           ? headers.size()
-                           : next + line_end_length(
-                                        std::string_view(headers).substr(next)));
+      headers.erase(
+          0,
+          next == std::string::npos
+              ? headers.size()
+              : next + line_end_length(std::string_view(headers).substr(next)));
     }
     headers.append("\n\n");
-    const GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(
-        headers.data(), headers.size()));
+    const GObjectPtr<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(headers.data(), headers.size()));
     const GObjectPtr<GMimeParser> parser(
         g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
@@ -284,14 +286,13 @@ class Walker {
   }
 
   // Where "--boundary" at `start` is a delimiter line, fills `delimiter`.
-  bool delimiter_at(std::uint64_t begin, std::uint64_t end,
-                    std::uint64_t start, std::size_t needle_size,
-                    Delimiter& delimiter) const {
+  bool delimiter_at(std::uint64_t begin, std::uint64_t end, std::uint64_t start,
+                    std::size_t needle_size, Delimiter& delimiter) const {
     // It must start a line.
     std::uint64_t before = start;
     if (start > begin) {
-      const std::uint64_t from = start - 2 >= begin && start >= 2 ? start - 2
-                                                                  : begin;
+      const std::uint64_t from =
+          start - 2 >= begin && start >= 2 ? start - 2 : begin;
       const std::string prior = file_.read(from, start - from, end);
       if (prior.empty() || !is_line_end(prior.back())) return false;
       before = start - 1;
@@ -346,8 +347,8 @@ class Walker {
                            needle.data(), needle.size())
                 : nullptr;
         if (hit == nullptr) break;
-        const auto at = static_cast<std::size_t>(
-            static_cast<const char*>(hit) - window.data());
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) -
+                                                 window.data());
         from = at + 1;
         if (at >= SCAN_BLOCK) break;  // the next window finds it
         Delimiter delimiter{};
@@ -400,7 +401,8 @@ class Walker {
     MimeLeaf leaf;
     leaf.content_type = mime_type;
     if (type != nullptr)
-      leaf.charset = trimmed(g_mime_content_type_get_parameter(type, "charset"));
+      leaf.charset =
+          trimmed(g_mime_content_type_get_parameter(type, "charset"));
     if (facts != nullptr) {
       leaf.transfer_encoding = lower_trimmed(
           g_mime_object_get_header(facts, "Content-Transfer-Encoding"));
@@ -412,7 +414,6 @@ class Walker {
     leaf.body_length = end > begin ? end - begin : 0;
     archive_.leaves.push_back(std::move(leaf));
   }
-
 };
 
 }  // namespace

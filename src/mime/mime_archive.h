@@ -8,15 +8,15 @@
 #include <vector>
 
 struct MimeLeaf {
-  std::string content_type;        // "type/subtype", lower-cased
-  std::string charset;             // as given, possibly empty
-  std::string transfer_encoding;   // lower-cased and trimmed; empty if none
-  std::string location;            // Content-Location, trimmed
-  std::string content_id;          // Content-ID without its angle brackets
-  std::string base_location;       // the nearest enclosing Content-Location
-  std::uint64_t body_offset = 0;   // first byte of the encoded body
-  std::uint64_t body_length = 0;   // up to, not including, the line end
-                                   // before the next boundary
+  std::string content_type;       // "type/subtype", lower-cased
+  std::string charset;            // as given, possibly empty
+  std::string transfer_encoding;  // lower-cased and trimmed; empty if none
+  std::string location;           // Content-Location, trimmed
+  std::string content_id;         // Content-ID without its angle brackets
+  std::string base_location;      // the nearest enclosing Content-Location
+  std::uint64_t body_offset = 0;  // first byte of the encoded body
+  std::uint64_t body_length = 0;  // up to, not including, the line end
+                                  // before the next boundary
 };
 
 enum class MimeLayout {

@@ -57,9 +57,8 @@ bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7f; }
 // Decodes a name's escapes except those that would give "/" or a control
 // byte (NUL included): those stay as written.
 std::string decode_name(std::string_view text) {
-  return percent_decode(text, [](unsigned char byte) {
-    return byte == '/' || is_control(byte);
-  });
+  return percent_decode(
+      text, [](unsigned char byte) { return byte == '/' || is_control(byte); });
 }
 
 // Dot segments resolved (escaped dots count as dots), empty segments
@@ -67,8 +66,8 @@ std::string decode_name(std::string_view text) {
 std::string normalised_path(std::string_view raw) {
   std::string rooted(1, '/');
   rooted.append(percent_decode_unreserved(raw));
-  const std::string path =
-      remove_dot_segments(std::string_view(rooted).substr(raw.starts_with('/')));
+  const std::string path = remove_dot_segments(
+      std::string_view(rooted).substr(raw.starts_with('/')));
   std::string out;
   std::size_t start = 0;
   while (start <= path.size()) {
@@ -207,11 +206,11 @@ std::string with_suffix(std::string_view path, std::size_t k) {
   const std::size_t name_size = path.size() - name + suffix.size();
   if (name_size > MAX_COMPONENT_BYTES) {
     const std::size_t excess = name_size - MAX_COMPONENT_BYTES;
-    stem_end = name + utf8_prefix(path.substr(name, stem_end - name),
-                                  stem_end - name > excess
-                                      ? stem_end - name - excess
-                                      : 0)
-                          .size();
+    stem_end =
+        name +
+        utf8_prefix(path.substr(name, stem_end - name),
+                    stem_end - name > excess ? stem_end - name - excess : 0)
+            .size();
   }
   std::string out(path.substr(0, stem_end));
   out.append(suffix);

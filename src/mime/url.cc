@@ -191,9 +191,8 @@ std::string percent_decode(std::string_view text, BytePredicate keep_encoded) {
 }
 
 std::string percent_decode_unreserved(std::string_view text) {
-  return percent_decode(text, [](unsigned char byte) {
-    return !is_unreserved(byte);
-  });
+  return percent_decode(
+      text, [](unsigned char byte) { return !is_unreserved(byte); });
 }
 
 std::string percent_encode(std::string_view text,
@@ -205,8 +204,7 @@ std::string percent_encode(std::string_view text,
   out.reserve(text.size());
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (is_unreserved(byte) ||
-        also_allowed.find(c) != std::string_view::npos) {
+    if (is_unreserved(byte) || also_allowed.find(c) != std::string_view::npos) {
       out.push_back(c);
     } else {
       out.push_back('%');

@@ -39,8 +39,7 @@ void expect_leaves(const MimeArchive& archive, const std::string& bytes,
     EXPECT_EQ(leaf.transfer_encoding, want.encoding) << i;
     EXPECT_EQ(leaf.location, want.location) << i;
     EXPECT_EQ(leaf.content_id, want.id) << i;
-    EXPECT_EQ(bytes.substr(leaf.body_offset, leaf.body_length), want.body)
-        << i;
+    EXPECT_EQ(bytes.substr(leaf.body_offset, leaf.body_length), want.body) << i;
   }
 }
 
@@ -95,14 +94,13 @@ TEST(MimeArchive, ReadsABrowserArchive) {
       parse_bytes(std::string_view(browser, sizeof browser - 1), bytes);
   EXPECT_EQ(archive.layout, MimeLayout::multipart);
   EXPECT_EQ(archive.start, "<page@h>");
-  expect_leaves(
-      archive, bytes,
-      {{"text/html", "quoted-printable", "https://h/", "page@h",
-        "<p>a=3Db</p>\r\n"},
-       {"text/plain", "7bit", "", "", "plain"},
-       {"image/png", "binary", "cid:img@h", "",
-        std::string_view("\x89PNG\r\n\x1a\n\0", 9)},
-       {"text/css", "base64", "https://h/s.css", "", "cD17fQ=="}});
+  expect_leaves(archive, bytes,
+                {{"text/html", "quoted-printable", "https://h/", "page@h",
+                  "<p>a=3Db</p>\r\n"},
+                 {"text/plain", "7bit", "", "", "plain"},
+                 {"image/png", "binary", "cid:img@h", "",
+                  std::string_view("\x89PNG\r\n\x1a\n\0", 9)},
+                 {"text/css", "base64", "https://h/s.css", "", "cD17fQ=="}});
   EXPECT_EQ(archive.leaves[0].charset, "utf-8");
 }
 
@@ -118,7 +116,8 @@ TEST(MimeArchive, CutsBodiesAtDelimiterLines) {
       {"consecutive delimiters open one part",
        "--b\r\n--b\r\n\r\nA\r\n--b--\r\n",
        {"A"}},
-      {"a longer line is no delimiter", "--b \t\r\n\r\nA\r\n--bX\r\n--b--",
+      {"a longer line is no delimiter",
+       "--b \t\r\n\r\nA\r\n--bX\r\n--b--",
        {"A\r\n--bX"}},
       {"empty line kept", "--b\n\nA\n\n--b--\n", {"A\n"}},
       {"close delimiter first", "pre\r\n--b--\r\nepi\r\n", {"pre\r\n"}},
@@ -127,10 +126,10 @@ TEST(MimeArchive, CutsBodiesAtDelimiterLines) {
   for (const Case& c : cases) {
     const ScopedTempDir dir;
     std::string bytes;
-    const MimeArchive archive = parse_bytes(
-        "Content-Type: multipart/mixed; boundary=b\r\n\r\n" +
-            std::string(c.body),
-        bytes);
+    const MimeArchive archive =
+        parse_bytes("Content-Type: multipart/mixed; boundary=b\r\n\r\n" +
+                        std::string(c.body),
+                    bytes);
     ASSERT_EQ(archive.leaves.size(), c.parts.size()) << c.name;
     for (std::size_t i = 0; i < c.parts.size(); ++i) {
       const MimeLeaf& leaf = archive.leaves[i];

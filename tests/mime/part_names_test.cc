@@ -66,8 +66,7 @@ TEST(PartNames, FollowTheRules) {
   };
   for (const Case& c : cases) {
     const PartNaming naming{c.location, c.base, c.id, c.type, c.index};
-    EXPECT_EQ(part_path(naming, "report", c.single), c.expected)
-        << c.location;
+    EXPECT_EQ(part_path(naming, "report", c.single), c.expected) << c.location;
   }
 }
 
