@@ -93,8 +93,8 @@ class ArchiveFile {
   [[nodiscard]] std::uint64_t size() const { return size_; }
 
   // Up to `count` bytes from `offset`, fewer at the end of `limit`.
-  std::string read(std::uint64_t offset, std::size_t count,
-                   std::uint64_t limit) const {
+  [[nodiscard]] std::string read(std::uint64_t offset, std::size_t count,
+                                 std::uint64_t limit) const {
     std::string out;
     if (offset >= limit) return out;
     if (limit - offset < count)

@@ -366,7 +366,7 @@ std::string PartNameAllocator::allocate(std::string path) {
     const std::string prefix = path.substr(0, slash);
     if (!files_.contains(prefix)) continue;
     const std::string renamed = free_variant(prefix, true);
-    path = renamed + path.substr(slash);
+    path.replace(0, slash, renamed);
     slash = renamed.size();
   }
   if (files_.contains(path) || directories_.contains(path))
