@@ -130,3 +130,16 @@ NoMemoryScope::NoMemoryScope(NoMemoryMessage message)
 }
 
 NoMemoryScope::~NoMemoryScope() { no_memory_message = previous_; }
+
+void fail_not_mime(std::string_view path) {
+  std::string message = "Chyba. Soubor ";
+  message.append(path).append(" neni MIME archiv.\n");
+  fatal(STATUS_BAD_FORMAT, message);
+}
+
+void hint_any_layout(std::string_view path) {
+  std::string message = "Tip: soubor ";
+  message.append(path).append(
+      " ma jine rozlozeni casti; zkuste mimeunpack --any-layout.\n");
+  std::fwrite(message.data(), 1, message.size(), stderr);
+}

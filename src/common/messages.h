@@ -46,6 +46,12 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_cannot_create();
 [[noreturn]] void fail_unsafe_path(std::string_view path);
 [[noreturn]] void fail_write(std::string_view path);
+// --any-layout: a file without any MIME header.
+[[noreturn]] void fail_not_mime(std::string_view path);
+
+// One line on standard error when the default mode meets an archive laid
+// out otherwise than it reads: --any-layout may unpack it.
+void hint_any_layout(std::string_view path);
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

@@ -116,10 +116,12 @@ int write_part(const PartDecoder& decoder, const std::string& path) {
   say_writing(path, decoder.is_base64);
   OutputFile file(path);
   if (!file.is_open()) return -1;
-  if (decoder.is_base64 != 0)
+  if (decoder.is_base64 == 1)
     write_base64(decoder.content.view(), file);
-  else
+  else if (decoder.is_base64 == 0)
     write_quoted_printable(decoder.content.view(), file);
+  else
+    file.write(decoder.content.data(), decoder.content.size());
   file.close();
   return 0;
 }

@@ -17,8 +17,10 @@
 inline constexpr std::size_t DECODE_BLOCK = MIMEUNPACK_DECODE_BLOCK;
 
 struct PartDecoder {
-  Text content;                // the body, owned
-  std::int32_t is_base64 = 0;  // 1 for base64, 0 for quoted-printable
+  Text content;  // the body, owned
+  // 1 for base64, 0 for quoted-printable, 2 for a body written as it stands
+  // (7bit, 8bit, binary or an unknown encoding; --any-layout only).
+  std::int32_t is_base64 = 0;
 
   // Takes the body over; the first decoder of the process loads base64.conf.
   PartDecoder(Text body, int base64);

@@ -1,0 +1,151 @@
+#include "any_layout.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <utility>
+
+#include "archive_reader.h"
+#include "base64_table.h"
+#include "directory.h"
+#include "line_ends.h"
+#include "messages.h"
+#include "mime_archive.h"
+#include "part_decoder.h"
+#include "part_names.h"
+#include "path_guard.h"
+#include "text.h"
+
+namespace {
+
+// The "enc:" of a transfer encoding: 1 base64, 0 quoted-printable, 2 any
+// other (7bit, 8bit, binary, unknown), written as it stands.
+int encoding_number(const std::string& transfer_encoding) {
+  if (transfer_encoding == "base64") return 1;
+  if (transfer_encoding == "quoted-printable") return 0;
+  return 2;
+}
+
+class OpenArchive {
+ public:
+  explicit OpenArchive(const std::string& path) {
+    do {
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    struct stat status {};
+    // Bodies are read back by their offsets, so only a regular file will do.
+    if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ < 0) fail_cannot_open(path);
+  }
+  OpenArchive(const OpenArchive&) = delete;
+  OpenArchive& operator=(const OpenArchive&) = delete;
+  ~OpenArchive() { ::close(fd_); }
+
+  [[nodiscard]] int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Reads the encoded body in large blocks; a file that shrank under us ends
+// the body where it ends.
+void read_body(const std::string& path, int file, const MimeLeaf& leaf,
+               Text& body) {
+  body.clear();
+  body.reserve_more(leaf.body_length);
+  std::uint64_t done = 0;
+  while (done < leaf.body_length) {
+    std::uint64_t count = leaf.body_length - done;
+    if (count > READ_BLOCK) count = READ_BLOCK;
+    const ssize_t got = ::pread(file, body.data() + body.size(), count,
+                                static_cast<off_t>(leaf.body_offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail_cannot_open(path);
+    if (got == 0) break;
+    body.grow_size(static_cast<std::size_t>(got));
+    done += static_cast<std::uint64_t>(got);
+  }
+}
+
+// 1 for a byte outside the RFC 2045 alphabet and "=", else 0. Byte
+// arithmetic without branches or bit tests, so that loops over it vectorise.
+std::uint8_t is_stray(std::uint8_t c) {
+  const auto letter = static_cast<std::uint8_t>((c | 0x20) - 'a');
+  const auto digit = static_cast<std::uint8_t>(c - '0');
+  std::uint8_t ok = static_cast<std::uint8_t>(letter < 26) |
+                    static_cast<std::uint8_t>(digit < 10);
+  // "+" (0x2B) and "/" (0x2F) are the two bytes that OR 4 makes 0x2F.
+  ok |= static_cast<std::uint8_t>((c | 4) == 0x2F) |
+        static_cast<std::uint8_t>(c == '=');
+  return ok ^ 1U;
+}
+
+// Base64 without its line ends; with the RFC 2045 alphabet, any other byte
+// that is no part of it (blanks, stray characters) is skipped too.
+void cut_base64(const Text& body, Text& cut, bool rfc2045) {
+  cut.clear();
+  cut.reserve_more(body.size());
+  const std::size_t size = copy_without_line_ends(body.view(), cut.data());
+  cut.grow_size(size);
+  if (!rfc2045) return;
+  auto* bytes = reinterpret_cast<std::uint8_t*>(cut.data());
+  std::uint8_t stray = 0;
+  for (std::size_t i = 0; i < size; ++i) stray |= is_stray(bytes[i]);
+  if (stray == 0) return;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < size; ++i)
+    if (is_stray(bytes[i]) == 0) bytes[kept++] = bytes[i];
+  cut.shrink_to(kept);
+}
+
+// "report" for ".../report.mht".
+std::string archive_stem(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+void extract_any_layout(const std::string& archive_path) {
+  const OpenArchive archive(archive_path);
+  const MimeArchive mime = parse_mime_archive(archive.fd());
+  if (mime.layout == MimeLayout::not_mime) fail_not_mime(archive_path);
+  // MIME defines base64: without a table of its own the run uses RFC 2045.
+  if (!base64table.table_loaded)
+    set_base64table(base64table_of(RFC2045_ALPHABET));
+  const bool rfc2045 = is_rfc2045_table(base64table);
+
+  const std::string stem = archive_stem(archive_path);
+  const bool single = mime.layout == MimeLayout::single;
+  PartNameAllocator names;
+  Text body;
+  Text cut;
+  std::size_t index = 0;
+  for (const MimeLeaf& leaf : mime.leaves) {
+    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
+                            leaf.content_type, ++index};
+    const std::string name = names.allocate(part_path(naming, stem, single));
+    const int encoding = encoding_number(leaf.transfer_encoding);
+    read_body(archive_path, archive.fd(), leaf, body);
+    if (encoding == 1) {
+      cut_base64(body, cut, rfc2045);
+      std::swap(body, cut);
+    }
+    PartDecoder decoder(std::move(body), encoding);
+    check_part_path(name);
+    const std::size_t slash = name.rfind('/');
+    make_directory(slash == std::string::npos ? std::string()
+                                              : name.substr(0, slash));
+    if (write_part(decoder, name) != 0) fail_cannot_create();
+    body = std::move(decoder.content);
+  }
+}
