@@ -41,3 +41,9 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_write(std::string_view path);
 [[noreturn]] void fail_no_memory();
 [[noreturn]] void fail_no_memory_directory();
+
+// Notes on standard error that change nothing else about the run.
+// An HTML or CSS part whose charset cannot be rewritten safely (UTF-32,
+// UTF-7, ISO-2022, EBCDIC) is written with its references as they were.
+void note_charset_not_rewritten(std::string_view path,
+                                std::string_view charset);

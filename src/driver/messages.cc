@@ -14,6 +14,19 @@ void print_and_exit(int status, std::string_view message) {
 
 FatalHandler current_handler = print_and_exit;
 
+void say_on_stderr(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+// Names and labels from an archive, with control bytes shown as "?" so that
+// they cannot drive the terminal.
+void append_printable(std::string& message, std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    message += byte < 0x20 || byte == 0x7F ? '?' : c;
+  }
+}
+
 }  // namespace
 
 void say(std::string_view text) {
@@ -88,4 +101,14 @@ void fail_no_memory() {
 
 void fail_no_memory_directory() {
   fatal(STATUS_NO_MEMORY, "Nedostatek pameti. \n");
+}
+
+void note_charset_not_rewritten(std::string_view path,
+                                std::string_view charset) {
+  std::string message = "Poznamka: odkazy v souboru ";
+  append_printable(message, path);
+  message.append(" nejsou prepsany, kodovani ");
+  append_printable(message, charset.empty() ? "(bez nazvu)" : charset);
+  message.append(" neumim bezpecne zmenit.\n");
+  say_on_stderr(message);
 }
