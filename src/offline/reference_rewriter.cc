@@ -156,7 +156,22 @@ class Rewrite {
   std::vector<Edit> edits_;
 
   static bool safe_byte(unsigned char c) {
-    return c > ' ' && c < 0x7F && std::strchr("\"'<>`\\(),&", c) == nullptr;
+    if (c <= ' ' || c >= 0x7F) return false;
+    switch (c) {
+      case '"':
+      case '\'':
+      case '<':
+      case '>':
+      case '`':
+      case '\\':
+      case '(':
+      case ')':
+      case ',':
+      case '&':
+        return false;
+      default:
+        return true;
+    }
   }
 
   static std::string safe(std::string_view replacement, bool in_attribute) {
@@ -247,6 +262,10 @@ std::size_t Rewrite::url_function(const DecodedText& decoded, std::size_t i,
 
 void Rewrite::css(const DecodedText& decoded, bool in_attribute) {
   const std::string_view css = decoded.text();
+  // Most style attributes hold no function and no at-rule at all.
+  if (in_attribute && css.find('(') == std::string_view::npos &&
+      css.find('@') == std::string_view::npos)
+    return;
   std::size_t i = 0;
   while (i < css.size()) {
     const char c = css[i];
@@ -663,26 +682,29 @@ class HtmlScanner {
 };
 
 template <class Units>
-void assemble(std::string_view part, const std::vector<Edit>& edits,
-              std::string& output) {
-  std::size_t extra = 0;
-  for (const Edit& edit : edits) extra += edit.text.size() * Units::WIDTH;
-  output.clear();
-  output.reserve(part.size() + extra);
+void emit(std::string_view part, const std::vector<Edit>& edits,
+          const ByteSink& write) {
   std::size_t done = 0;
+  std::string wide;
   for (const Edit& edit : edits) {
-    output.append(part.substr(done, edit.begin * Units::WIDTH - done));
-    for (const char c : edit.text) Units::put(output, c);
+    write(part.substr(done, edit.begin * Units::WIDTH - done));
+    if constexpr (Units::WIDTH == 1) {
+      write(edit.text);
+    } else {
+      wide.clear();
+      for (const char c : edit.text) Units::put(wide, c);
+      write(wide);
+    }
     done = edit.end * Units::WIDTH;
   }
-  output.append(part.substr(done));
+  write(part.substr(done));
 }
 
 template <class Units>
 RewriteReport rewrite_as(std::string_view part, PartSyntax syntax,
                          bool backslash_escapes,
                          const ReferenceResolver& resolve,
-                         std::string& output) {
+                         const ByteSink& write) {
   Rewrite rewrite(resolve, backslash_escapes);
   HtmlScanner<Units> scanner(part, rewrite, syntax == PartSyntax::css);
   const std::size_t base_edit = scanner.run();
@@ -697,9 +719,8 @@ RewriteReport rewrite_as(std::string_view part, PartSyntax syntax,
     }
   }
   report.references = edits.size() - (report.base_cleared ? 1 : 0);
-  if (edits.empty()) return report;
-  assemble<Units>(part, edits, output);
-  report.status = RewriteStatus::rewritten;
+  if (!edits.empty()) report.status = RewriteStatus::rewritten;
+  emit<Units>(part, edits, write);
   return report;
 }
 
@@ -708,21 +729,36 @@ RewriteReport rewrite_as(std::string_view part, PartSyntax syntax,
 RewriteReport rewrite_references(std::string_view part, PartSyntax syntax,
                                  std::string_view charset,
                                  const ReferenceResolver& resolve,
-                                 std::string& output) {
-  output.clear();
+                                 const ByteSink& write) {
   const PageCharset page = detect_page_charset(part, charset);
   switch (page.encoding) {
     case PageEncoding::bytes:
       return rewrite_as<ByteUnits>(part, syntax, !page.backslash_is_text,
-                                   resolve, output);
+                                   resolve, write);
     case PageEncoding::utf16le:
-      return rewrite_as<Utf16LeUnits>(part, syntax, true, resolve, output);
+      return rewrite_as<Utf16LeUnits>(part, syntax, true, resolve, write);
     case PageEncoding::utf16be:
-      return rewrite_as<Utf16BeUnits>(part, syntax, true, resolve, output);
+      return rewrite_as<Utf16BeUnits>(part, syntax, true, resolve, write);
     case PageEncoding::unsupported:
       break;
   }
+  write(part);
   RewriteReport report;
   report.status = RewriteStatus::unsupported_charset;
+  return report;
+}
+
+RewriteReport rewrite_references(std::string_view part, PartSyntax syntax,
+                                 std::string_view charset,
+                                 const ReferenceResolver& resolve,
+                                 std::string& output) {
+  output.clear();
+  std::size_t pieces = 0;
+  RewriteReport report = rewrite_references(
+      part, syntax, charset, resolve, [&](std::string_view bytes) {
+        if (pieces++ == 0) output.reserve(part.size() + part.size() / 16);
+        output.append(bytes);
+      });
+  if (report.status != RewriteStatus::rewritten) output.clear();
   return report;
 }

@@ -23,8 +23,8 @@ using ReferenceResolver = std::function<std::optional<std::string>(
     std::string_view reference, std::string_view base)>;
 
 enum class RewriteStatus {
-  unchanged,            // no reference was replaced; `output` is empty
-  rewritten,            // `output` holds the part with references replaced
+  unchanged,            // no reference was replaced
+  rewritten,            // at least one reference was replaced
   unsupported_charset,  // the part's charset could not be read safely
 };
 
@@ -39,12 +39,25 @@ struct RewriteReport {
   bool base_cleared = false;
 };
 
+// Receives the rewritten part in pieces, in order.
+using ByteSink = std::function<void(std::string_view bytes)>;
+
 // Reads `part` in the charset that its byte order mark or `charset` (the
 // Content-Type parameter, may be empty) names: ASCII-compatible charsets as
 // bytes, UTF-16 in 16-bit units (and rewritten in them). In HTML: src,
 // href, xlink:href, srcset and imagesrcset candidates, poster, data,
 // background, style attributes and <style> contents; in CSS: url() and
-// @import. Comments, <script> and other raw text are left alone.
+// @import. Comments, <script> and other raw text are left alone. `write`
+// receives the whole file to write: the part with its references replaced,
+// or the part as it is when none was (or its charset is unsupported). Only
+// the replaced spans are new; the rest are pieces of `part`, never copied.
+RewriteReport rewrite_references(std::string_view part, PartSyntax syntax,
+                                 std::string_view charset,
+                                 const ReferenceResolver& resolve,
+                                 const ByteSink& write);
+
+// The same into `output`, which is left empty unless a reference was
+// replaced.
 RewriteReport rewrite_references(std::string_view part, PartSyntax syntax,
                                  std::string_view charset,
                                  const ReferenceResolver& resolve,

@@ -282,6 +282,17 @@ void check(const Case& c) {
   if (!c.asked.empty() || !changes) {
     EXPECT_EQ(r.asked, c.asked);
   }
+  // Streamed, the pieces make the whole file, rewritten or not.
+  std::string streamed;
+  rewrite_references(
+      c.input, c.syntax, c.charset,
+      [](std::string_view reference, std::string_view base) {
+        const auto hit = HELD.find(resolve_key(reference, base));
+        return hit == HELD.end() ? std::nullopt
+                                 : std::optional<std::string>(hit->second);
+      },
+      [&streamed](std::string_view bytes) { streamed.append(bytes); });
+  EXPECT_EQ(streamed, c.expected);
 }
 
 TEST(ReferenceRewriter, Forms) {
@@ -351,6 +362,14 @@ TEST(ReferenceRewriter, UnsupportedCharsetsAreLeftAlone) {
     EXPECT_EQ(report.status, RewriteStatus::unsupported_charset);
     EXPECT_TRUE(output.empty());
     EXPECT_EQ(asked, 0);
+    std::string streamed;
+    rewrite_references(
+        form.bytes, HTML, form.charset,
+        [](std::string_view, std::string_view) {
+          return std::optional<std::string>("x");
+        },
+        [&streamed](std::string_view bytes) { streamed.append(bytes); });
+    EXPECT_EQ(streamed, form.bytes);
   }
 }
 
