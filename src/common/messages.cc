@@ -23,6 +23,19 @@ void print_and_exit(int status, std::string_view message) {
 FatalHandler current_handler = print_and_exit;
 NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
+void say_on_stderr(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+// Names and labels from an archive, with control bytes shown as "?" so that
+// they cannot drive the terminal.
+void append_printable(std::string& message, std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    message += byte < 0x20 || byte == 0x7F ? '?' : c;
+  }
+}
+
 }  // namespace
 
 void say_progress(int archives_left, std::string_view path) {
@@ -142,4 +155,14 @@ void hint_any_layout(std::string_view path) {
   message.append(path).append(
       " ma jine rozlozeni casti; zkuste mimeunpack --any-layout.\n");
   std::fwrite(message.data(), 1, message.size(), stderr);
+}
+
+void note_charset_not_rewritten(std::string_view path,
+                                std::string_view charset) {
+  std::string message = "Poznamka: odkazy v souboru ";
+  append_printable(message, path);
+  message.append(" nejsou prepsany, kodovani ");
+  append_printable(message, charset.empty() ? "(bez nazvu)" : charset);
+  message.append(" neumim bezpecne zmenit.\n");
+  say_on_stderr(message);
 }

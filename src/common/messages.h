@@ -53,6 +53,12 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 // out otherwise than it reads: --any-layout may unpack it.
 void hint_any_layout(std::string_view path);
 
+// Notes on standard error that change nothing else about the run.
+// An HTML or CSS part whose charset cannot be rewritten safely (UTF-32,
+// UTF-7, ISO-2022, EBCDIC) is written with its references as they were.
+void note_charset_not_rewritten(std::string_view path,
+                                std::string_view charset);
+
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two
 // places keep a message and status of their own; they name it with a
