@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -96,6 +97,77 @@ void write_quoted_printable(std::string_view body, OutputFile& file) {
   }
 }
 
+// Decodes the body over itself, block by block through the output room:
+// decoded bytes never outrun the encoded ones they come from (three per four
+// in base64, at most one per byte in quoted-printable), so a block is copied
+// back only over input already read.
+void decode_in_place(PartDecoder& decoder) {
+  Text& content = decoder.content;
+  const std::string_view body = content.view();
+  unsigned char* out = output_block();
+  std::size_t written = 0;
+  const auto keep = [&](std::size_t count) {
+    if (count > 0) std::memcpy(content.data() + written, out, count);
+    written += count;
+  };
+  if (decoder.is_base64 == 1) {
+    const Base64Decoder& table = *prepared_decoder;
+    const Base64Split split = split_base64_body(body);
+    constexpr std::size_t groups_per_block = DECODE_BLOCK / 4;
+    std::size_t done = 0;
+    while (done < split.whole_groups) {
+      std::size_t groups = split.whole_groups - done;
+      if (groups > groups_per_block) groups = groups_per_block;
+      decode_base64_groups(table, body.data() + done * 4, groups, out);
+      keep(groups * 3);
+      done += groups;
+    }
+    if (!body.empty())
+      keep(decode_base64_final(table, body.substr(done * 4), split.padding,
+                               out));
+  } else if (decoder.is_base64 == 0) {
+    char* room = reinterpret_cast<char*>(out);
+    std::size_t position = 0;
+    while (position < body.size()) {
+      const std::size_t stop = body.size() - position > DECODE_BLOCK
+                                   ? position + DECODE_BLOCK
+                                   : body.size();
+      keep(decode_quoted_printable(body, position, stop, room));
+    }
+  } else {
+    return;  // written as it stands
+  }
+  content.shrink_to(written);
+}
+
+// Gathers small pieces in the output room so that the file sees large
+// writes; a large piece goes straight through.
+class GatheredWriter {
+ public:
+  explicit GatheredWriter(OutputFile& file)
+      : file_(file), room_(reinterpret_cast<char*>(output_block())) {}
+
+  void write(std::string_view bytes) {
+    if (used_ + bytes.size() > DECODE_BLOCK) flush();
+    if (bytes.size() >= DECODE_BLOCK / 4) {
+      file_.write(bytes.data(), bytes.size());
+      return;
+    }
+    std::memcpy(room_ + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+
+  void flush() {
+    if (used_ > 0) file_.write(room_, used_);
+    used_ = 0;
+  }
+
+ private:
+  OutputFile& file_;
+  char* room_;
+  std::size_t used_ = 0;
+};
+
 }  // namespace
 
 PartDecoder::PartDecoder(Text body, int base64)
@@ -122,6 +194,20 @@ int write_part(const PartDecoder& decoder, const std::string& path) {
     write_quoted_printable(decoder.content.view(), file);
   else
     file.write(decoder.content.data(), decoder.content.size());
+  file.close();
+  return 0;
+}
+
+int write_part_filtered(PartDecoder& decoder, const std::string& path,
+                        const PartFilter& filter) {
+  say_writing(path, decoder.is_base64);
+  OutputFile file(path);
+  if (!file.is_open()) return -1;
+  decode_in_place(decoder);
+  GatheredWriter gathered(file);
+  filter(decoder.content.view(),
+         [&gathered](std::string_view bytes) { gathered.write(bytes); });
+  gathered.flush();
   file.close();
   return 0;
 }

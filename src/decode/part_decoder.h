@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "base64_table.h"
 #include "text.h"
@@ -33,3 +35,17 @@ void set_base64table(const Base64table& table);
 // Decodes the body into the file at `path`: 0 when written, -1 when the file
 // can't be created. A failed write is fatal.
 int write_part(const PartDecoder& decoder, const std::string& path);
+
+// Receives a file's bytes in pieces, in order.
+using PieceWriter = std::function<void(std::string_view bytes)>;
+// Chooses what is written for a decoded body, handing it to `write` in
+// pieces (the body itself, or pieces of it with others between them).
+using PartFilter =
+    std::function<void(std::string_view decoded, const PieceWriter& write)>;
+
+// write_part for a body that must be seen whole before it is written: the
+// body is decoded in place (its memory reused, no second copy) and `filter`
+// gives the file's bytes, gathered into large writes. The decoded body
+// stays in decoder.content.
+int write_part_filtered(PartDecoder& decoder, const std::string& path,
+                        const PartFilter& filter);
