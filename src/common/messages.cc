@@ -64,6 +64,12 @@ void say_writing(std::string_view path, std::int32_t is_base64) {
   write_out("\n");
 }
 
+void say_main_page(std::string_view path) {
+  write_out("Hlavni stranka: ");
+  write_out(path);
+  write_out("\n");
+}
+
 void flush_output() { std::fflush(stdout); }
 
 FatalHandler set_fatal_handler(FatalHandler handler) {

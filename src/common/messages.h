@@ -25,6 +25,8 @@ void say_table_entry(char character, std::int32_t value);
 void say_table_loaded();
 // A part is about to be written to `path` (1 for base64, 0 otherwise).
 void say_writing(std::string_view path, std::int32_t is_base64);
+// --offline: the archive's main page is at `path` (said after its parts).
+void say_main_page(std::string_view path);
 // Pushes what has been said out to standard output.
 void flush_output();
 
