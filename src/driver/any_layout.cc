@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "archive_reader.h"
 #include "base64_table.h"
@@ -14,9 +16,11 @@
 #include "line_ends.h"
 #include "messages.h"
 #include "mime_archive.h"
+#include "offline_links.h"
 #include "part_decoder.h"
 #include "part_names.h"
 #include "path_guard.h"
+#include "reference_rewriter.h"
 #include "text.h"
 
 namespace {
@@ -113,9 +117,35 @@ std::string archive_stem(const std::string& path) {
   return name;
 }
 
+// The parts whose references --offline rewrites.
+std::optional<PartSyntax> page_syntax(const MimeLeaf& leaf) {
+  if (leaf.content_type == "text/html") return PartSyntax::html;
+  if (leaf.content_type == "text/css") return PartSyntax::css;
+  return std::nullopt;
+}
+
+// Decodes a page and writes it with its references pointed at the files
+// of the parts they name.
+int write_offline_page(PartDecoder& decoder, const std::string& name,
+                       const MimeLeaf& leaf, PartSyntax syntax,
+                       OfflineLinks& links, std::size_t index) {
+  const ReferenceResolver resolve = [&](std::string_view reference,
+                                        std::string_view base) {
+    return links.resolve(index, reference, base);
+  };
+  return write_part_filtered(
+      decoder, name, [&](std::string_view decoded, const PieceWriter& write) {
+        const RewriteReport report =
+            rewrite_references(decoded, syntax, leaf.charset, resolve, write);
+        if (report.status == RewriteStatus::unsupported_charset)
+          note_charset_not_rewritten(name, leaf.charset);
+      });
+}
+
 }  // namespace
 
-void extract_any_layout(const std::string& archive_path) {
+void extract_any_layout(const std::string& archive_path,
+                        const AnyLayoutOptions& options) {
   const OpenArchive archive(archive_path);
   const MimeArchive mime = parse_mime_archive(archive.fd());
   if (mime.layout == MimeLayout::not_mime) fail_not_mime(archive_path);
@@ -126,14 +156,27 @@ void extract_any_layout(const std::string& archive_path) {
 
   const std::string stem = archive_stem(archive_path);
   const bool single = mime.layout == MimeLayout::single;
-  PartNameAllocator names;
+  // Every name is known before the first part is written: a page may refer
+  // to parts that come after it.
+  std::vector<std::string> names;
+  names.reserve(mime.leaves.size());
+  {
+    PartNameAllocator allocator;
+    for (const MimeLeaf& leaf : mime.leaves) {
+      const PartNaming naming{leaf.location, leaf.base_location,
+                              leaf.content_id, leaf.content_type,
+                              names.size() + 1};
+      names.push_back(allocator.allocate(part_path(naming, stem, single)));
+    }
+  }
+  std::optional<OfflineLinks> links;
+  if (options.offline) links.emplace(mime, names);
+
   Text body;
   Text cut;
-  std::size_t index = 0;
-  for (const MimeLeaf& leaf : mime.leaves) {
-    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
-                            leaf.content_type, ++index};
-    const std::string name = names.allocate(part_path(naming, stem, single));
+  for (std::size_t index = 0; index < mime.leaves.size(); ++index) {
+    const MimeLeaf& leaf = mime.leaves[index];
+    const std::string& name = names[index];
     const int encoding = encoding_number(leaf.transfer_encoding);
     read_body(archive_path, archive.fd(), leaf, body);
     if (encoding == 1) {
@@ -145,7 +188,14 @@ void extract_any_layout(const std::string& archive_path) {
     const std::size_t slash = name.rfind('/');
     make_directory(slash == std::string::npos ? std::string()
                                               : name.substr(0, slash));
-    if (write_part(decoder, name) != 0) fail_cannot_create();
+    const std::optional<PartSyntax> syntax =
+        links ? page_syntax(leaf) : std::nullopt;
+    const int written =
+        syntax ? write_offline_page(decoder, name, leaf, *syntax, *links, index)
+               : write_part(decoder, name);
+    if (written != 0) fail_cannot_create();
     body = std::move(decoder.content);
   }
+  if (links && links->main_page() < names.size())
+    say_main_page(names[links->main_page()]);
 }
