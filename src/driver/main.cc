@@ -8,12 +8,13 @@
 namespace {
 
 // Until the option parser lands: "--any-layout" or "-a" first unpacks the
-// other arguments with any_layout, with the default mode's progress lines.
-int run_any_layout(int argc, char** argv) {
+// other arguments with any_layout, with the default mode's progress lines;
+// "--offline" does the same with offline on.
+int run_any_layout(int argc, char** argv, const AnyLayoutOptions& options) {
   if (argc < 3) fail_no_argument();
   for (int i = 2; i < argc; ++i) {
     say_progress(argc - i, argv[i]);
-    extract_any_layout(argv[i]);
+    extract_any_layout(argv[i], options);
   }
   return STATUS_OK;
 }
@@ -25,7 +26,9 @@ int main(int argc, char** argv) {
   try {
     const std::string_view first = argc > 1 ? argv[1] : "";
     const int status = first == "--any-layout" || first == "-a"
-                           ? run_any_layout(argc, argv)
+                           ? run_any_layout(argc, argv, {})
+                       : first == "--offline"
+                           ? run_any_layout(argc, argv, {.offline = true})
                            : run(argc, argv);
     flush_output();
     return status;
