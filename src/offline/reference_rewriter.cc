@@ -712,8 +712,8 @@ RewriteReport rewrite_as(std::string_view part, PartSyntax syntax,
   RewriteReport report;
   report.base = std::move(rewrite.base());
   if (base_edit != NONE) {
-    if (base_edit + 1 == edits.size()) {
-      edits.pop_back();  // nothing after the base was replaced: keep it
+    if (edits.size() == 1) {
+      edits.pop_back();  // nothing else was replaced: keep it
     } else {
       report.base_cleared = true;
     }

@@ -33,9 +33,10 @@ struct RewriteReport {
   std::size_t references = 0;  // references replaced
   // The first <base href> of an HTML part, decoded; empty when none.
   std::string base;
-  // A <base href> is emptied (to mean the page's own file) when a reference
-  // after it was replaced: a relative path on disk must not be resolved
-  // against the site the page came from.
+  // A <base href> is emptied (to mean the page's own file) when any
+  // reference of the page was replaced, before or after it: a browser reads
+  // every relative path against the base, and one on disk must not be
+  // resolved against the site the page came from.
   bool base_cleared = false;
 };
 
