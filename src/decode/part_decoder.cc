@@ -148,11 +148,12 @@ class GatheredWriter {
       : file_(file), room_(reinterpret_cast<char*>(output_block())) {}
 
   void write(std::string_view bytes) {
-    if (used_ + bytes.size() > DECODE_BLOCK) flush();
     if (bytes.size() >= DECODE_BLOCK / 4) {
+      flush();
       file_.write(bytes.data(), bytes.size());
       return;
     }
+    if (used_ + bytes.size() > DECODE_BLOCK) flush();
     std::memcpy(room_ + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
   }
