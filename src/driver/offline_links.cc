@@ -187,17 +187,19 @@ std::string url_key(const UrlReference& url) {
     return key.append(":").append(percent_decode(id));
   }
   if (!key.empty()) key.push_back(':');
-  std::string path = remove_dot_segments(normal_component(url.path));
+  std::string raw = url.path;
+  // A drive letter has no case, and "|" is its old spelling: file:///C|/a
+  // is file:///c:/a.
+  if (url.scheme == "file" && raw.size() >= 3 && raw[0] == '/' &&
+      is_letter(raw[1]) && (raw[2] == ':' || raw[2] == '|') &&
+      (raw.size() == 3 || raw[3] == '/')) {
+    raw[1] = lower_byte(raw[1]);
+    raw[2] = ':';
+  }
+  std::string path = remove_dot_segments(normal_component(raw));
   if (url.has_authority) {
     key.append("//").append(normal_authority(url.scheme, url.authority));
     if (path.empty() && is_special(url.scheme)) path.push_back('/');
-  }
-  // A drive letter has no case: file:///C:/a is file:///c:/a.
-  if (url.scheme == "file" && path.size() >= 3 && path[0] == '/' &&
-      is_letter(path[1]) && (path[2] == ':' || path[2] == '|') &&
-      (path.size() == 3 || path[3] == '/')) {
-    path[1] = lower_byte(path[1]);
-    path[2] = ':';
   }
   key.append(path);
   if (url.has_query) key.append("?").append(normal_component(url.query));
