@@ -2,7 +2,7 @@
 #
 # `cmake --install build --prefix P` puts the tool, its manual (version
 # filled in from project()), the RFC 2045 alphabet to copy next to archives,
-# the README and the LICENSE under P. `cmake --build build --target deb`
+# the README and the LICENSE, and the bash completion under P. `cmake --build build --target deb`
 # stages the same install under /usr and turns it into
 # mimeunpack_<version>_<arch>.deb in the build directory (cmake/deb.cmake).
 
@@ -16,6 +16,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/base64.conf
         DESTINATION ${CMAKE_INSTALL_DATADIR}/mimeunpack)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# bash-completion loads a command's completion on demand from this directory,
+# by the command's name.
+install(FILES ${PROJECT_SOURCE_DIR}/completion/mimeunpack.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME mimeunpack)
 
 # The package is built with dpkg's own tools from a staged tree rather than
 # with cpack: dpkg-deb honours SOURCE_DATE_EPOCH, sorts the members and sets

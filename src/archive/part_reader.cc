@@ -12,6 +12,13 @@ void append_base64_lines(Text& body, std::string_view lines) {
   body.grow_size(copy_without_line_ends(lines, body.data() + body.size()));
 }
 
+bool starts_with_close_delimiter(std::string_view boundary,
+                                 std::string_view line) {
+  return line.size() >= boundary.size() + 4 && line.substr(0, 2) == "--" &&
+         line.substr(2, boundary.size()) == boundary &&
+         line.substr(2 + boundary.size(), 2) == "--";
+}
+
 }  // namespace
 
 std::optional<PartBody> read_part(ArchiveReader& reader) {
@@ -21,8 +28,9 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
 
   const std::optional<std::string_view> location = read_line(reader);
   if (!location) return std::nullopt;
-  // A close delimiter right after a boundary line: an empty last part.
-  if (is_close_delimiter(reader, *location)) {
+  // A close delimiter right after a boundary line: an empty last part. Only
+  // a line that starts with it: a path may well hold the boundary and "--".
+  if (starts_with_close_delimiter(reader.boundary, *location)) {
     reader.closed = true;
     return std::nullopt;
   }

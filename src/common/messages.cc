@@ -1,5 +1,8 @@
 #include "messages.h"
 
+#include <unistd.h>
+
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -14,6 +17,57 @@ void write_out(std::string_view text) {
 
 void write_number(std::int64_t value) { write_out(std::to_string(value)); }
 
+// Length of the valid UTF-8 sequence that starts `text` (whose first byte is
+// 0x80 or above), or 0 when it starts none: no overlong forms, surrogates
+// or values past U+10FFFF.
+std::size_t utf8_sequence_length(std::string_view text) {
+  const auto byte = [&](std::size_t i) {
+    return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U;
+  };
+  const unsigned lead = byte(0);
+  std::size_t length = 0;
+  unsigned low = 0x80;  // bounds of the second byte; later ones are 80..BF
+  unsigned high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  return length;
+}
+
+// Decided at the first name printed: a terminal gets names made safe, a
+// pipe or a file gets every byte as it is.
+bool names_made_safe() {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return terminal;
+}
+
+// A name as this standard output may be shown it.
+std::string shown(std::string_view name) {
+  return names_made_safe() ? terminal_safe_name(name) : std::string(name);
+}
+
+void write_name(std::string_view name) {
+  if (names_made_safe())
+    write_out(terminal_safe_name(name));
+  else
+    write_out(name);
+}
+
+bool quiet_output = false;
+
 void print_and_exit(int status, std::string_view message) {
   write_out(message);
   std::fflush(stdout);
@@ -27,26 +81,49 @@ void say_on_stderr(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
-// Names and labels from an archive, with control bytes shown as "?" so that
-// they cannot drive the terminal.
-void append_printable(std::string& message, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    message += byte < 0x20 || byte == 0x7F ? '?' : c;
-  }
-}
-
 }  // namespace
 
+void set_quiet(bool quiet) { quiet_output = quiet; }
+
+std::string terminal_safe_name(std::string_view name) {
+  std::string safe;
+  safe.reserve(name.size());
+  std::size_t at = 0;
+  while (at < name.size()) {
+    const auto lead = static_cast<unsigned char>(name[at]);
+    if (lead < 0x80) {
+      safe += lead < 0x20 || lead == 0x7F ? '?' : name[at];
+      ++at;
+      continue;
+    }
+    const std::size_t length = utf8_sequence_length(name.substr(at));
+    if (length == 0) {
+      safe += '?';  // each stray byte on its own
+      ++at;
+      continue;
+    }
+    const bool c1_control =
+        lead == 0xC2 && static_cast<unsigned char>(name[at + 1]) < 0xA0;
+    if (c1_control)
+      safe += '?';
+    else
+      safe.append(name.substr(at, length));
+    at += length;
+  }
+  return safe;
+}
+
 void say_progress(int archives_left, std::string_view path) {
+  if (quiet_output) return;
   write_out("argc: ");
   write_number(archives_left);
   write_out(", argv[1]: ");
-  write_out(path);
+  write_name(path);
   write_out("\n");
 }
 
 void say_table_entry(char character, std::int32_t value) {
+  if (quiet_output) return;
   write_out("Base64table [");
   write_out({&character, 1});
   write_out("]  = ");
@@ -54,11 +131,14 @@ void say_table_entry(char character, std::int32_t value) {
   write_out("\n");
 }
 
-void say_table_loaded() { write_out("Base64 nahran...\n"); }
+void say_table_loaded() {
+  if (!quiet_output) write_out("Base64 nahran...\n");
+}
 
 void say_writing(std::string_view path, std::int32_t is_base64) {
+  if (quiet_output) return;
   write_out("Zapis souboru ");
-  write_out(path);
+  write_name(path);
   write_out(", enc: ");
   write_number(is_base64);
   write_out("\n");
@@ -66,11 +146,77 @@ void say_writing(std::string_view path, std::int32_t is_base64) {
 
 void say_main_page(std::string_view path) {
   write_out("Hlavni stranka: ");
-  write_out(path);
+  write_name(path);
   write_out("\n");
 }
 
-void flush_output() { std::fflush(stdout); }
+void say_help() {
+  write_out(
+      "Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"
+      "Rozbali jednosouborove webove archivy (.mht) do souboru a adresaru.\n"
+      "\n"
+      "  -C, --directory ADR     zapise vse pod adresar ADR misto aktualniho\n"
+      "  -d, --dir-per-archive   kazdy archiv do adresare podle jeho jmena\n"
+      "                          (report.mht do report/)\n"
+      "  -t, --table SOUBOR      abeceda base64 ze SOUBORU misto base64.conf\n"
+      "  -l, --list              nic nezapise, jen vypise casti archivu\n"
+      "  -q, --quiet             bez hlaseni o postupu (chyby se vypisi)\n"
+      "  -a, --any-layout        casti podle hlavicek MIME, v jakemkoli poradi\n"
+      "                          (archivy z prohlizecu; base64.conf netreba)\n"
+      "      --offline           jako -a a odkazy stranek vedou na zapsane\n"
+      "                          soubory; nakonec vypise hlavni stranku\n"
+      "  -h, --help              tato napoveda\n"
+      "  -V, --version           verze programu\n"
+      "  --                      konec prepinacu, dale jen archivy\n"
+      "\n"
+      "Vse ostatni: man mimeunpack\n");
+}
+
+void say_version() { write_out("mimeunpack " MIMEUNPACK_VERSION "\n"); }
+
+namespace {
+
+// Sizes right-aligned in a column this wide (up to 99 GB).
+constexpr int LIST_SIZE_COLUMN = 11;
+
+void write_size_column(std::uint64_t size) {
+  char text[32];
+  const int length =
+      std::snprintf(text, sizeof text, "%*" PRIu64, LIST_SIZE_COLUMN, size);
+  write_out({text, static_cast<std::size_t>(length)});
+}
+
+}  // namespace
+
+void say_list_header() {
+  write_out(
+      "   Velikost  Kodovani          Cesta\n"
+      "-----------  ----------------  -----\n");
+}
+
+void say_list_entry(std::uint64_t size, std::int32_t is_base64,
+                    std::string_view path, bool refused) {
+  write_size_column(size);
+  write_out(is_base64 == 1   ? "  base64            "
+            : is_base64 == 0 ? "  quoted-printable  "
+                             : "  bez dekodovani    ");
+  // A refused path is shown as its refusal message shows it.
+  write_name(refused ? path.substr(0, path.find('\0')) : path);
+  if (refused) write_out("  (odmitnuto: vede mimo adresar)");
+  write_out("\n");
+}
+
+void say_list_total(std::uint64_t size, std::uint64_t parts) {
+  write_out("-----------                    -----\n");
+  write_size_column(size);
+  write_out("                    ");
+  write_number(static_cast<std::int64_t>(parts));
+  write_out(parts == 1 ? " cast\n" : " casti\n");
+}
+
+bool flush_output() {
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
 
 FatalHandler set_fatal_handler(FatalHandler handler) {
   FatalHandler previous = current_handler;
@@ -85,10 +231,35 @@ void fatal(int status, std::string_view message) {
 
 void fail_no_argument() { fatal(STATUS_NO_ARGUMENT, "Chybi parametr.\n"); }
 
+void fail_bad_option(std::string_view option) {
+  std::string message = "Chyba. Neplatny prepinac ";
+  message.append(shown(option)).append(". Napoveda: mimeunpack --help\n");
+  fatal(STATUS_NO_ARGUMENT, message);
+}
+
+void fail_option_value_missing(std::string_view option) {
+  std::string message = "Chyba. U prepinace ";
+  message.append(shown(option));
+  message.append(" chybi hodnota. Napoveda: mimeunpack --help\n");
+  fatal(STATUS_NO_ARGUMENT, message);
+}
+
 void fail_cannot_open(std::string_view path) {
   std::string message = "Chyba. Nemohu otevrit soubor";
-  message.append(path).append(".\n");
+  message.append(shown(path)).append(".\n");
   fatal(STATUS_CANNOT_OPEN, message);
+}
+
+void fail_cannot_open_directory(std::string_view path) {
+  std::string message = "Chyba. Nemohu otevrit adresar ";
+  message.append(shown(path)).append(".\n");
+  fatal(STATUS_CANNOT_OPEN, message);
+}
+
+void fail_cannot_make_directory(std::string_view name) {
+  std::string message = "Chyba. Nemohu vytvorit adresar ";
+  message.append(shown(name)).append(".\n");
+  fatal(STATUS_CANNOT_WRITE, message);
 }
 
 // Header faults end the run without a word.
@@ -98,14 +269,16 @@ void fail_part_format() {
   fatal(STATUS_BAD_FORMAT, "Chyba. Soubor zrejme nema spravny format.\n");
 }
 
-void fail_table_missing() {
-  fatal(STATUS_BAD_FORMAT,
-        "Chyba. Tabulka rozlozeni [base64.conf] nenalezena.\n");
+void fail_table_missing(std::string_view file) {
+  std::string message = "Chyba. Tabulka rozlozeni [";
+  message.append(shown(file)).append("] nenalezena.\n");
+  fatal(STATUS_BAD_FORMAT, message);
 }
 
-void fail_table_format(std::string_view line, std::size_t position,
-                       std::size_t length) {
-  std::string message = "Chyba. Soubor [base64.conf] ma chybny format. \n";
+void fail_table_format(std::string_view file, std::string_view line,
+                       std::size_t position, std::size_t length) {
+  std::string message = "Chyba. Soubor [";
+  message.append(shown(file)).append("] ma chybny format. \n");
   message.append("Radek: ").append(line);
   message.append("; i = ").append(std::to_string(position));
   message.append(" strlen: ").append(std::to_string(length)).append("\n");
@@ -117,16 +290,19 @@ void fail_cannot_create() { fatal(STATUS_CANNOT_WRITE, {}); }
 
 void fail_unsafe_path(std::string_view path) {
   std::string message = "Chyba. Cesta ";
-  message.append(path.substr(0, path.find('\0')));
+  message.append(shown(path.substr(0, path.find('\0'))));
   message.append(" vede mimo aktualni adresar.\n");
   fatal(STATUS_CANNOT_WRITE, message);
 }
 
 void fail_write(std::string_view path) {
   std::string message = "Chyba. Zapis do souboru ";
-  message.append(path).append(" selhal.\n");
+  message.append(shown(path)).append(" selhal.\n");
   fatal(STATUS_CANNOT_WRITE, message);
 }
+
+// Standard output itself failed: there is nowhere to say so.
+void fail_output_lost() { fatal(STATUS_CANNOT_WRITE, {}); }
 
 // No memory is left to build a message with: each one is a literal.
 void fail_no_memory() {
@@ -152,23 +328,23 @@ NoMemoryScope::~NoMemoryScope() { no_memory_message = previous_; }
 
 void fail_not_mime(std::string_view path) {
   std::string message = "Chyba. Soubor ";
-  message.append(path).append(" neni MIME archiv.\n");
+  message.append(shown(path)).append(" neni MIME archiv.\n");
   fatal(STATUS_BAD_FORMAT, message);
 }
 
 void hint_any_layout(std::string_view path) {
   std::string message = "Tip: soubor ";
-  message.append(path).append(
-      " ma jine rozlozeni casti; zkuste mimeunpack --any-layout.\n");
-  std::fwrite(message.data(), 1, message.size(), stderr);
+  message.append(terminal_safe_name(path))
+      .append(" ma jine rozlozeni casti; zkuste mimeunpack --any-layout.\n");
+  say_on_stderr(message);
 }
 
 void note_charset_not_rewritten(std::string_view path,
                                 std::string_view charset) {
   std::string message = "Poznamka: odkazy v souboru ";
-  append_printable(message, path);
+  message.append(terminal_safe_name(path));
   message.append(" nejsou prepsany, kodovani ");
-  append_printable(message, charset.empty() ? "(bez nazvu)" : charset);
+  message.append(terminal_safe_name(charset.empty() ? "(bez nazvu)" : charset));
   message.append(" neumim bezpecne zmenit.\n");
   say_on_stderr(message);
 }

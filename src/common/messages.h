@@ -4,18 +4,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // Exit statuses. The process reports them as 32-bit signed values, so the
 // shell shows -1 as 255 ... -5 as 251.
 enum ExitStatus : int {
   STATUS_OK = 0,
-  STATUS_NO_ARGUMENT = -1,
+  STATUS_NO_ARGUMENT = -1,  // also a command line that can't be parsed
   STATUS_CANNOT_OPEN = -2,
   STATUS_BAD_FORMAT = -3,
   STATUS_CANNOT_WRITE = -4,
   STATUS_NO_MEMORY = -5,
 };
+
+// With quiet on, progress, the table echo and "Zapis souboru" lines are not
+// printed; errors, listings, help and version still are.
+void set_quiet(bool quiet);
+
+// `name` as a terminal may be shown it: control bytes (0x00-0x1F, 0x7F),
+// bytes outside a valid UTF-8 sequence and the C1 controls (U+0080-U+009F)
+// each become "?". Every name printed goes through it when standard output
+// is a terminal (decided once); elsewhere names are printed as they are.
+std::string terminal_safe_name(std::string_view name);
 
 // Progress: archives left (this one included), then the archive's path.
 void say_progress(int archives_left, std::string_view path);
@@ -23,12 +34,26 @@ void say_progress(int archives_left, std::string_view path);
 void say_table_entry(char character, std::int32_t value);
 // base64.conf has been read to its end.
 void say_table_loaded();
-// A part is about to be written to `path` (1 for base64, 0 otherwise).
+// A part is about to be written to `path` (1 for base64, 0 for
+// quoted-printable, 2 for a body written as it stands: --any-layout's 7bit,
+// 8bit, binary or unknown encodings).
 void say_writing(std::string_view path, std::int32_t is_base64);
-// --offline: the archive's main page is at `path` (said after its parts).
+// --offline: the archive's main page is at `path` (said after its parts,
+// and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
-// Pushes what has been said out to standard output.
-void flush_output();
+// The usage that --help prints, and the --version line.
+void say_help();
+void say_version();
+// A listing (--list): a header, one line per part (its size once decoded,
+// its encoding as say_writing numbers it, its path, and a mark when the
+// path would be refused), then the total of every part listed.
+void say_list_header();
+void say_list_entry(std::uint64_t size, std::int32_t is_base64,
+                    std::string_view path, bool refused);
+void say_list_total(std::uint64_t size, std::uint64_t parts);
+// Pushes what has been said out to standard output; false when any of it
+// was lost (a full disk, /dev/full).
+[[nodiscard]] bool flush_output();
 
 // What a fatal condition does: by default print the message and end the
 // process with the status. Tests and fuzz targets install a handler that
@@ -39,20 +64,33 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 
 // The fatal conditions, one function each.
 [[noreturn]] void fail_no_argument();
+// The command line names an option that does not exist (or is ambiguous, or
+// takes no value and was given one), or leaves out an option's value.
+[[noreturn]] void fail_bad_option(std::string_view option);
+[[noreturn]] void fail_option_value_missing(std::string_view option);
 [[noreturn]] void fail_cannot_open(std::string_view path);
+// The output directory (-C) can't be opened: missing, or not a directory.
+[[noreturn]] void fail_cannot_open_directory(std::string_view path);
+// An archive's own directory (-d) can't be made or is not a directory.
+[[noreturn]] void fail_cannot_make_directory(std::string_view name);
 [[noreturn]] void fail_header();
 [[noreturn]] void fail_part_format();
-[[noreturn]] void fail_table_missing();
-[[noreturn]] void fail_table_format(std::string_view line, std::size_t position,
+// `file` is the table file's name as given (base64.conf by default).
+[[noreturn]] void fail_table_missing(std::string_view file);
+[[noreturn]] void fail_table_format(std::string_view file,
+                                    std::string_view line, std::size_t position,
                                     std::size_t length);
 [[noreturn]] void fail_cannot_create();
 [[noreturn]] void fail_unsafe_path(std::string_view path);
 [[noreturn]] void fail_write(std::string_view path);
+// Standard output itself failed: there is nowhere to say so.
+[[noreturn]] void fail_output_lost();
 // --any-layout: a file without any MIME header.
 [[noreturn]] void fail_not_mime(std::string_view path);
 
 // One line on standard error when the default mode meets an archive laid
-// out otherwise than it reads: --any-layout may unpack it.
+// out otherwise than it reads: --any-layout may unpack it. Names on
+// standard error are always shown terminal-safe.
 void hint_any_layout(std::string_view path);
 
 // Notes on standard error that change nothing else about the run.

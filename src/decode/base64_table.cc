@@ -1,5 +1,9 @@
 #include "base64_table.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -10,6 +14,8 @@
 Base64table base64table;
 
 namespace {
+
+std::string table_file = "base64.conf";
 
 // The configuration file is read as a line read of this many bytes would
 // read it: a longer line counts as several.
@@ -27,7 +33,8 @@ void parse_line(std::string_view line, Base64table& table) {
   }
   if (value == 0) return;
   ++position;  // the separator, whatever it is
-  if (position > line.size()) fail_table_format(line, position, line.size());
+  if (position > line.size())
+    fail_table_format(table_file, line, position, line.size());
   // Right after the separator may stand the line's end: entry 0 is then set.
   const char character = position < line.size() ? line[position] : '\0';
   say_table_entry(character, static_cast<std::int32_t>(value));
@@ -35,7 +42,24 @@ void parse_line(std::string_view line, Base64table& table) {
       static_cast<std::uint8_t>(value);
 }
 
+// Opened without waiting for a writer, as an archive is: a FIFO by that
+// name gives what it holds, and nothing when no one writes to it.
+std::FILE* open_conf() {
+  int fd;
+  do {
+    fd = ::open(table_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 }  // namespace
+
+void set_table_file(std::string_view path) { table_file = path; }
 
 void parse_base64conf(std::string_view content, Base64table& table) {
   std::size_t at = 0;
@@ -59,8 +83,8 @@ std::optional<std::string> read_base64conf() {
   const NoMemoryScope scope(NoMemoryMessage::table);
   std::string content;
   content.reserve(4096);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-      std::fopen("base64.conf", "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(open_conf(),
+                                                       &std::fclose);
   if (!file) return std::nullopt;
   char buffer[4096];
   for (;;) {
@@ -77,7 +101,7 @@ std::optional<std::string> read_base64conf() {
 
 void load_base64table() {
   const std::optional<std::string> content = read_base64conf();
-  if (!content) fail_table_missing();
+  if (!content) fail_table_missing(table_file);
   parse_base64conf(*content, base64table);
   base64table.table_loaded = true;
   say_table_loaded();

@@ -13,11 +13,14 @@ struct Base64table {
 // The process-wide table, loaded by the first PartDecoder.
 extern Base64table base64table;
 
+// The table file: "base64.conf" (in the current directory) unless set.
+void set_table_file(std::string_view path);
+
 // Fills `table` from the bytes of a base64.conf, echoing every line that sets
 // an entry. A malformed line is fatal.
 void parse_base64conf(std::string_view content, Base64table& table);
 
-// Loads ./base64.conf into `base64table`, or ends the process.
+// Loads the table file into `base64table`, or ends the process.
 void load_base64table();
 
 // The RFC 2045 alphabet, in the order of its values.

@@ -1,16 +1,13 @@
 #include "directory.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "messages.h"
+#include "output_dir.h"
 
 int make_directory(const std::string& dir) {
-  if (dir.empty()) return 0;
   // Made here rather than by a command interpreter, so that names from an
-  // archive are only ever names.
+  // archive are only ever names; and never through a link that leads out.
   const NoMemoryScope scope(NoMemoryMessage::directory);
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(dir), ignored);
+  const DirectoryFd root = open_output_root(".");
+  reach_directory(root.get(), dir, true);
   return 0;
 }

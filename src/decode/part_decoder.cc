@@ -1,9 +1,5 @@
 #include "part_decoder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -11,6 +7,8 @@
 #include "base64_decoder.h"
 #include "base64_table.h"
 #include "messages.h"
+#include "output_dir.h"
+#include "output_file.h"
 #include "qp_decoder.h"
 
 namespace {
@@ -22,42 +20,31 @@ namespace {
 std::optional<Base64Decoder> prepared_decoder;
 Text output_room;
 
-// An output file written in large blocks; any failure to write is fatal.
+// An output file written in large blocks under a temporary name; any
+// failure to write is fatal, and leaves what stood at the final name.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path) : path_(path) {
-    do {
-      fd_ =
-          ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  OutputFile(const std::string& path, int dir) : path_(path), file_(dir) {}
 
-  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] bool is_open() const { return file_.is_open(); }
 
   void write(const void* bytes, std::size_t count) {
-    const char* p = static_cast<const char*>(bytes);
-    while (count > 0) {
-      const ssize_t done = ::write(fd_, p, count);
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) fail_write(path_);
-      p += done;
-      count -= static_cast<std::size_t>(done);
+    if (!file_.write(bytes, count)) {
+      file_.discard();
+      fail_write(path_);
     }
   }
 
-  void close() {
-    const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR) fail_write(path_);
+  // False when the final name can't be replaced (a directory stands there).
+  bool close(const char* name) {
+    const PendingFile::Commit done = file_.commit(name);
+    if (done == PendingFile::Commit::write_failed) fail_write(path_);
+    return done == PendingFile::Commit::done;
   }
 
  private:
   const std::string& path_;
-  int fd_ = -1;
+  PendingFile file_;
 };
 
 // Room for a block of decoded bytes and the word store past its end.
@@ -186,8 +173,16 @@ void set_base64table(const Base64table& table) {
 }
 
 int write_part(const PartDecoder& decoder, const std::string& path) {
+  const DirectoryFd root = open_output_root(".");
+  const ReachedDirectory reached =
+      reach_directory(root.get(), path.substr(0, path.rfind('/') + 1), false);
+  return write_part(decoder, path, reached.dir.get());
+}
+
+int write_part(const PartDecoder& decoder, const std::string& path, int dir) {
   say_writing(path, decoder.is_base64);
-  OutputFile file(path);
+  if (dir < 0) return -1;
+  OutputFile file(path, dir);
   if (!file.is_open()) return -1;
   if (decoder.is_base64 == 1)
     write_base64(decoder.content.view(), file);
@@ -195,20 +190,21 @@ int write_part(const PartDecoder& decoder, const std::string& path) {
     write_quoted_printable(decoder.content.view(), file);
   else
     file.write(decoder.content.data(), decoder.content.size());
-  file.close();
-  return 0;
+  const std::string_view name = leaf_name(path);
+  return file.close(path.c_str() + (path.size() - name.size())) ? 0 : -1;
 }
 
-int write_part_filtered(PartDecoder& decoder, const std::string& path,
+int write_part_filtered(PartDecoder& decoder, const std::string& path, int dir,
                         const PartFilter& filter) {
   say_writing(path, decoder.is_base64);
-  OutputFile file(path);
+  if (dir < 0) return -1;
+  OutputFile file(path, dir);
   if (!file.is_open()) return -1;
   decode_in_place(decoder);
   GatheredWriter gathered(file);
   filter(decoder.content.view(),
          [&gathered](std::string_view bytes) { gathered.write(bytes); });
   gathered.flush();
-  file.close();
-  return 0;
+  const std::string_view name = leaf_name(path);
+  return file.close(path.c_str() + (path.size() - name.size())) ? 0 : -1;
 }

@@ -33,7 +33,12 @@ struct PartDecoder {
 void set_base64table(const Base64table& table);
 
 // Decodes the body into the file at `path`: 0 when written, -1 when the file
-// can't be created. A failed write is fatal.
+// can't be created. A failed write is fatal. `dir` is the open directory of
+// `path` (-1 when it couldn't be reached); the file is written there under a
+// temporary name and renamed over the last component of `path`.
+int write_part(const PartDecoder& decoder, const std::string& path, int dir);
+
+// write_part into an existing directory beneath the current one.
 int write_part(const PartDecoder& decoder, const std::string& path);
 
 // Receives a file's bytes in pieces, in order.
@@ -45,7 +50,7 @@ using PartFilter =
 
 // write_part for a body that must be seen whole before it is written: the
 // body is decoded in place (its memory reused, no second copy) and `filter`
-// gives the file's bytes, gathered into large writes. The decoded body
-// stays in decoder.content.
-int write_part_filtered(PartDecoder& decoder, const std::string& path,
+// gives the file's bytes, gathered into large writes, under a temporary name
+// in `dir` as write_part does. The decoded body stays in decoder.content.
+int write_part_filtered(PartDecoder& decoder, const std::string& path, int dir,
                         const PartFilter& filter);

@@ -28,10 +28,12 @@ constexpr std::array<signed char, 256> hex_values = make_hex_values();
 
 int hex_value(char c) { return hex_values[static_cast<unsigned char>(c)]; }
 
-// Handles the "=" at s[i]: writes the escaped byte, if any, and returns the
-// index after what the "=" takes with it. A soft line break takes exactly
-// one line end with it, so an empty line after it stays; any other "=" that
-// is no escape is dropped alone.
+// Handles the "=" at s[i]: writes the escaped byte, or the "=" itself when
+// it is data, and returns the index after what the "=" takes with it. A soft
+// line break takes exactly one line end with it, so an empty line after it
+// stays. Any other "=" is data, as RFC 2045 advises a robust decoder: the
+// bytes after it are read as usual. Only the body's end decides, never the
+// end of the span being decoded.
 inline std::size_t take_equals(const char* s, std::size_t n, std::size_t i,
                                char*& out) {
   if (i + 2 < n) {
@@ -45,6 +47,7 @@ inline std::size_t take_equals(const char* s, std::size_t n, std::size_t i,
   if (i + 1 < n && s[i + 1] == '\r')
     return i + ((i + 2 < n && s[i + 2] == '\n') ? 3 : 2);
   if (i + 1 < n && s[i + 1] == '\n') return i + 2;
+  *out++ = '=';  // data, like any other byte
   return i + 1;
 }
 
@@ -101,12 +104,12 @@ __attribute__((target("avx2"))) std::size_t decode_qp_avx2(
   return i;
 }
 
-// Each "=" is an escape of its own, whatever stands around it: the two
-// hex digits of an escape and the line end of a soft break are never "=".
-// So a 64-byte block is decoded at once: classify every "=" by the two bytes
-// after it, put each escape's value in its place, and compress away what
-// the escapes take. An escape at the block's end takes up to two bytes of
-// the next block with it (`carry`).
+// Each "=" is judged by the two bytes after it alone: the hex digits of an
+// escape and the line end of a soft break are never "=", so no "=" is taken
+// by another. So a 64-byte block is decoded at once: classify every "=" by
+// the two bytes after it, put each escape's value in its place, and compress
+// away what escapes and soft breaks take (an "=" that is data stays). An escape
+// at the block's end takes up to two bytes of the next block with it (`carry`).
 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2"))) std::size_t
 decode_qp_avx512(const char* s, std::size_t n, std::size_t i, std::size_t stop,
                  char*& out) {
@@ -141,7 +144,9 @@ decode_qp_avx512(const char* s, std::size_t n, std::size_t i, std::size_t stop,
     const __mmask64 take1 = escape | soft_cr | soft_lf;
     const __mmask64 take2 =
         escape | (soft_cr & _mm512_cmpeq_epi8_mask(after, lf));
-    const __mmask64 drop = other | take1 << 1 | take2 << 2 | carry;
+    // An escape's "=" takes its value; a soft break's goes; any other "="
+    // stays as data.
+    const __mmask64 drop = soft_cr | soft_lf | take1 << 1 | take2 << 2 | carry;
     carry = take1 >> 63 | take2 >> 62;
     const __m512i value = _mm512_or_si512(
         _mm512_and_si512(_mm512_slli_epi16(high, 4), high_nibble), low);

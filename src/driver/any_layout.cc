@@ -12,13 +12,13 @@
 
 #include "archive_reader.h"
 #include "base64_table.h"
-#include "directory.h"
 #include "line_ends.h"
 #include "messages.h"
-#include "mime_archive.h"
 #include "offline_links.h"
+#include "output_dir.h"
 #include "part_decoder.h"
 #include "part_names.h"
+#include "part_size.h"
 #include "path_guard.h"
 #include "reference_rewriter.h"
 #include "text.h"
@@ -33,29 +33,19 @@ int encoding_number(const std::string& transfer_encoding) {
   return 2;
 }
 
-class OpenArchive {
- public:
-  explicit OpenArchive(const std::string& path) {
-    do {
-      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    struct stat status {};
-    // Bodies are read back by their offsets, so only a regular file will do.
-    if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-    if (fd_ < 0) fail_cannot_open(path);
+// Bodies are read back by their offsets, so only a regular file will do.
+int open_regular_file(const std::string& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  struct stat status {};
+  if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+    ::close(fd);
+    fd = -1;
   }
-  OpenArchive(const OpenArchive&) = delete;
-  OpenArchive& operator=(const OpenArchive&) = delete;
-  ~OpenArchive() { ::close(fd_); }
-
-  [[nodiscard]] int fd() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
+  return fd;
+}
 
 // Reads the encoded body in large blocks; a file that shrank under us ends
 // the body where it ends.
@@ -126,7 +116,7 @@ std::optional<PartSyntax> page_syntax(const MimeLeaf& leaf) {
 
 // Decodes a page and writes it with its references pointed at the files
 // of the parts they name.
-int write_offline_page(PartDecoder& decoder, const std::string& name,
+int write_offline_page(PartDecoder& decoder, const std::string& name, int dir,
                        const MimeLeaf& leaf, PartSyntax syntax,
                        OfflineLinks& links, std::size_t index) {
   const ReferenceResolver resolve = [&](std::string_view reference,
@@ -134,7 +124,8 @@ int write_offline_page(PartDecoder& decoder, const std::string& name,
     return links.resolve(index, reference, base);
   };
   return write_part_filtered(
-      decoder, name, [&](std::string_view decoded, const PieceWriter& write) {
+      decoder, name, dir,
+      [&](std::string_view decoded, const PieceWriter& write) {
         const RewriteReport report =
             rewrite_references(decoded, syntax, leaf.charset, resolve, write);
         if (report.status == RewriteStatus::unsupported_charset)
@@ -142,60 +133,94 @@ int write_offline_page(PartDecoder& decoder, const std::string& name,
       });
 }
 
+// The directory part of a part's path ("" for a name without "/").
+std::string directory_of(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
 }  // namespace
 
-void extract_any_layout(const std::string& archive_path,
-                        const AnyLayoutOptions& options) {
-  const OpenArchive archive(archive_path);
-  const MimeArchive mime = parse_mime_archive(archive.fd());
-  if (mime.layout == MimeLayout::not_mime) fail_not_mime(archive_path);
+AnyLayoutArchive::AnyLayoutArchive(const std::string& path,
+                                   const AnyLayoutOptions& options)
+    : path_(path), options_(options), fd_(open_regular_file(path)) {
+  if (fd_ < 0) fail_cannot_open(path);
+  mime_ = parse_mime_archive(fd_);
+  if (mime_.layout == MimeLayout::not_mime) fail_not_mime(path);
   // MIME defines base64: without a table of its own the run uses RFC 2045.
-  if (!base64table.table_loaded)
-    set_base64table(base64table_of(RFC2045_ALPHABET));
-  const bool rfc2045 = is_rfc2045_table(base64table);
+  if (!base64table.table_loaded) {
+    if (options.own_table)
+      load_base64table();
+    else
+      set_base64table(base64table_of(RFC2045_ALPHABET));
+  }
 
-  const std::string stem = archive_stem(archive_path);
-  const bool single = mime.layout == MimeLayout::single;
+  const std::string stem = archive_stem(path);
+  const bool single = mime_.layout == MimeLayout::single;
   // Every name is known before the first part is written: a page may refer
   // to parts that come after it.
-  std::vector<std::string> names;
-  names.reserve(mime.leaves.size());
-  {
-    PartNameAllocator allocator;
-    for (const MimeLeaf& leaf : mime.leaves) {
-      const PartNaming naming{leaf.location, leaf.base_location,
-                              leaf.content_id, leaf.content_type,
-                              names.size() + 1};
-      names.push_back(allocator.allocate(part_path(naming, stem, single)));
-    }
+  names_.reserve(mime_.leaves.size());
+  PartNameAllocator allocator;
+  for (const MimeLeaf& leaf : mime_.leaves) {
+    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
+                            leaf.content_type, names_.size() + 1};
+    names_.push_back(allocator.allocate(part_path(naming, stem, single)));
   }
-  std::optional<OfflineLinks> links;
-  if (options.offline) links.emplace(mime, names);
+}
 
+AnyLayoutArchive::~AnyLayoutArchive() { ::close(fd_); }
+
+void AnyLayoutArchive::extract(int root, const std::string& root_path) {
+  const bool rfc2045 = is_rfc2045_table(base64table);
+  std::optional<OfflineLinks> links;
+  if (options_.offline) links.emplace(mime_, names_);
+
+  DirectoryCache directories(root);
   Text body;
   Text cut;
-  for (std::size_t index = 0; index < mime.leaves.size(); ++index) {
-    const MimeLeaf& leaf = mime.leaves[index];
-    const std::string& name = names[index];
+  for (std::size_t index = 0; index < mime_.leaves.size(); ++index) {
+    const MimeLeaf& leaf = mime_.leaves[index];
+    const std::string& name = names_[index];
     const int encoding = encoding_number(leaf.transfer_encoding);
-    read_body(archive_path, archive.fd(), leaf, body);
+    read_body(path_, fd_, leaf, body);
     if (encoding == 1) {
       cut_base64(body, cut, rfc2045);
       std::swap(body, cut);
     }
     PartDecoder decoder(std::move(body), encoding);
     check_part_path(name);
-    const std::size_t slash = name.rfind('/');
-    make_directory(slash == std::string::npos ? std::string()
-                                              : name.substr(0, slash));
+    Reach reach = Reach::failed;
+    const int dir = directories.reach(directory_of(name), reach);
+    if (reach == Reach::outside) fail_unsafe_path(name);
     const std::optional<PartSyntax> syntax =
         links ? page_syntax(leaf) : std::nullopt;
     const int written =
-        syntax ? write_offline_page(decoder, name, leaf, *syntax, *links, index)
-               : write_part(decoder, name);
+        syntax ? write_offline_page(decoder, name, dir, leaf, *syntax, *links,
+                                    index)
+               : write_part(decoder, name, dir);
     if (written != 0) fail_cannot_create();
     body = std::move(decoder.content);
   }
-  if (links && links->main_page() < names.size())
-    say_main_page(names[links->main_page()]);
+  if (links && links->main_page() < names_.size())
+    say_main_page(root_path + names_[links->main_page()]);
+}
+
+void AnyLayoutArchive::list(ListTotal& total) {
+  const bool rfc2045 = is_rfc2045_table(base64table);
+  Text body;
+  Text cut;
+  for (std::size_t index = 0; index < mime_.leaves.size(); ++index) {
+    const MimeLeaf& leaf = mime_.leaves[index];
+    const int encoding = encoding_number(leaf.transfer_encoding);
+    read_body(path_, fd_, leaf, body);
+    if (encoding == 1) {
+      cut_base64(body, cut, rfc2045);
+      std::swap(body, cut);
+    }
+    const std::uint64_t size = decoded_size(body.view(), encoding);
+    say_list_entry(size, encoding, names_[index],
+                   !is_safe_part_path(names_[index]));
+    total.size += size;
+    ++total.parts;
+  }
 }

@@ -61,4 +61,28 @@ TEST(MessagesTest, OutOfMemoryTakesTheMessageOfItsScope) {
   EXPECT_EQ(outcome.fatal->message, "Chyba. Nedostatek pameti. \n");
 }
 
+// Every UTF-8 boundary case: what stays and what becomes "?", byte by byte.
+TEST(MessagesTest, TerminalSafeNames) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"plain/name.txt", "plain/name.txt"},
+      {std::string("a\0b\tc\x1b[2J\x7f", 10), "a?b?c?[2J?"},
+      {"\xc5\xbelu\xc5\xa5ou\xc4\x8dk\xc3\xbd",
+       "\xc5\xbelu\xc5\xa5ou\xc4\x8dk\xc3\xbd"},
+      {"\xc2\x80\xc2\x9f\xc2\xa0", "??\xc2\xa0"},  // C1 controls; NBSP stays
+      {"\x9b\xc0\xaf\xc1\xbf", "?????"},  // stray, overlong two-byte forms
+      {"\xe0\x9f\xbf\xe0\xa0\x80", "???\xe0\xa0\x80"},  // overlong; U+0800
+      {"\xed\xa0\x80\xed\x9f\xbf", "???\xed\x9f\xbf"},  // surrogate; U+D7FF
+      {"\xf0\x8f\xbf\xbf\xf0\x90\x80\x80", "????\xf0\x90\x80\x80"},
+      {"\xf4\x90\x80\x80\xf4\x8f\xbf\xbf", "????\xf4\x8f\xbf\xbf"},
+      {"\xf5\x80\xfe\xff", "????"},
+      {"end\xe2\x82", "end??"},  // cut short by the end of the name
+      {"\xe2\x82(", "?\?("},     // "\?": no trigraph
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(terminal_safe_name(c.name), c.shown) << c.name;
+}
+
 }  // namespace

@@ -1,11 +1,15 @@
 #include "part_decoder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "output_dir.h"
 #include "test_support.h"
 
 namespace {
@@ -41,8 +45,10 @@ class PartDecoderTest : public testing::Test {
     Text text;
     text.append(body);
     PartDecoder decoder(std::move(text), is_base64);
-    return run_captured(
-        [&] { status_ = write_part_filtered(decoder, path, filter); });
+    return run_captured([&] {
+      const DirectoryFd root = open_output_root(".");
+      status_ = write_part_filtered(decoder, path, root.get(), filter);
+    });
   }
 
   // Decodes `body` both ways: the files must be equal, and are returned.
@@ -113,19 +119,54 @@ TEST_F(PartDecoderTest, FileThatCannotBeCreatedIsMinus1) {
     EXPECT_EQ(outcome.out, "Zapis souboru " + path + ", enc: 0\n");
   }
   EXPECT_FALSE(fs::exists("missing"));
+  // No temporary file stays behind either.
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1);
 }
 
-TEST_F(PartDecoderTest, FailedWriteIsReported) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  fs::create_symlink("/dev/full", "full.bin");
+// A file-size limit makes a write fail honestly: with SIGXFSZ ignored the
+// write returns EFBIG once the file reaches the limit.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_limit_);
+    saved_action_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_limit_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_limit_);
+    std::signal(SIGXFSZ, saved_action_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_limit_{};
+  void (*saved_action_)(int) = nullptr;
+};
+
+TEST_F(PartDecoderTest, FailedWriteIsReportedAndKeepsTheOldFile) {
+  write_file("full.bin", "the old bytes");
+  // Past the limit in either encoding; the limit leaves room for the
+  // captured standard output.
+  const std::string long_text(100000, 'x');
+  const std::string bodies[] = {long_text, reference_base64(long_text)};
   for (const int is_base64 : {0, 1}) {
-    const Outcome outcome = write("QUJD", is_base64, "full.bin");
+    Outcome outcome;
+    {
+      const FileSizeLimit limit(65536);
+      outcome = write(bodies[is_base64], is_base64, "full.bin");
+    }
     ASSERT_TRUE(outcome.fatal.has_value());
     EXPECT_EQ(outcome.fatal->status, STATUS_CANNOT_WRITE);
     EXPECT_EQ(outcome.fatal->message,
               "Chyba. Zapis do souboru full.bin selhal.\n");
     EXPECT_EQ(outcome.out, "Zapis souboru full.bin, enc: " +
                                std::to_string(is_base64) + "\n");
+    // The old file as it was, and no temporary file beside it.
+    EXPECT_EQ(read_file("full.bin"), "the old bytes");
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1);
   }
 }
 
@@ -151,7 +192,8 @@ TEST_F(PartDecoderTest, QuotedPrintableAcrossTheBlockEnd) {
     std::string decoded;
   } cases[] = {{"=41y", "Ay"}, {"=\r\ny", "y"}, {"=\r\n\r\ny", "\r\ny"},
                {"=\ny", "y"},  {"=\ry", "y"},   {"=3d=3D", "=="},
-               {"=G", "G"},    {"=4", "4"},     {"=", ""}};
+               {"=G", "=G"},   {"=4", "=4"},    {"=", "="},
+               {"==41", "=A"}, {"=4=41", "=4A"}};
   for (const auto& c : cases) {
     for (std::size_t back = 1; back <= 4; ++back) {
       const std::string lead(BLOCK - back, 'x');

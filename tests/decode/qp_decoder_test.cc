@@ -37,20 +37,24 @@ const QpCase QP_CASES[] = {
     {"a=\n\r\nb", "a\r\nb"},
     {"a=\r\n=\r\nb", "ab"},
     {"line=\r\n", "line"},
-    // Any other "=" is dropped alone.
-    {"=G1", "G1"},
-    {"=4G", "4G"},
-    {"=a", "a"},
-    {"= x", " x"},
-    {"==41", "A"},
-    {"a=\tb", "a\tb"},
+    // Any other "=" is data, and what follows it is read as usual.
+    {"=G1", "=G1"},
+    {"=4G", "=4G"},
+    {"=a", "=a"},
+    {"= x", "= x"},
+    {"==41", "=A"},
+    {"===3D", "==="},
+    {"a=\tb", "a=\tb"},
+    {std::string("=\0", 2), std::string("=\0", 2)},
+    // Word writes a soft break just before an attribute's "=".
+    {"o:spid=\r\n=\"_x0000_i1025\"", "o:spid=\"_x0000_i1025\""},
     // Nothing is read past the end of the body.
-    {"=", ""},
-    {"x=", "x"},
-    {"x=4", "x4"},
+    {"=", "="},
+    {"x=", "x="},
+    {"x=4", "x=4"},
     {"x=\r", "x"},
     {"x=\n", "x"},
-    {"x=A", "xA"},
+    {"x=A", "x=A"},
     // Raw 8-bit bytes and NUL bytes pass unchanged.
     {"\xe9\xff\x80", "\xe9\xff\x80"},
     {std::string("a\0b=00", 6), std::string("a\0b\0", 4)},
@@ -62,7 +66,7 @@ TEST(QuotedPrintableTest, DecodesWholeBodies) {
 }
 
 // Bytes after the body in memory must not change what it decodes to: "x=4"
-// followed by "1" elsewhere is still "x4".
+// followed by "1" elsewhere is still "x=4".
 TEST(QuotedPrintableTest, NeverReadsPastTheEndOfTheBody) {
   for (const QpCase& c : QP_CASES) {
     for (const std::string after : {"1", "3D", "\n", "\r\n"}) {

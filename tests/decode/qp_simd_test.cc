@@ -111,7 +111,10 @@ TEST_P(QpSimd, KnownEscapes) {
   } cases[] = {
       {std::string(70, 'a') + "=3D=3d=\r\nb=\nc=\r" + std::string(70, 'd'),
        std::string(70, 'a') + "==bc" + std::string(70, 'd')},
-      {std::string(100, '-') + "x=4", std::string(100, '-') + "x4"},
+      {std::string(100, '-') + "x=4", std::string(100, '-') + "x=4"},
+      // Data "=" at every place of a 64-byte block, and at its edges.
+      {std::string(63, 'g') + "=G1=" + std::string(61, 'h') + "==41=",
+       std::string(63, 'g') + "=G1=" + std::string(61, 'h') + "=A="},
       {std::string(62, 'e') + "=C3=A9" + std::string(70, 'f'),
        std::string(62, 'e') + "\xc3\xa9" + std::string(70, 'f')},
   };

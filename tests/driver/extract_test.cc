@@ -182,4 +182,23 @@ TEST_F(ExtractTest, TrailingBlankLineAfterTheLastSeparatorEndsQuietly) {
   EXPECT_EQ(read_file("a.txt"), "a\r\n");
 }
 
+TEST(ArchiveDirectoryName, LastExtensionOff) {
+  const struct {
+    const char* path;
+    const char* name;
+  } cases[] = {
+      {"report.mht", "report"},
+      {"dir/sub/b.v2.mhtml", "b.v2"},
+      {"noext", "noext"},
+      {".mht", ".mht"},
+      {"..mht", "..mht"},
+      {"...x", "...x"},
+      {"a..mht", "a."},
+      {"./x y.MHT", "x y"},
+      {"/abs/odd.name.", "odd.name"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(archive_directory_name(c.path), c.name) << c.path;
+}
+
 }  // namespace

@@ -7,11 +7,13 @@ line argument (ctest passes it), else $MIMEUNPACK_BIN, else build/mimeunpack.
 """
 
 import os
+import pty
 import shutil
 import stat
 import subprocess
 import sys
 import tempfile
+import tty
 import unittest
 from dataclasses import dataclass, field
 
@@ -122,15 +124,44 @@ def write_tree(root, files):
                 f.write(value)
 
 
+def _run_on_terminal(command, cwd):
+    """Runs command with standard output on a pseudo-terminal in raw mode (no
+    line-end translation); returns (bytes that reached it, exit status)."""
+    master, slave = pty.openpty()
+    tty.setraw(slave)
+    try:
+        proc = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL,
+                                stdout=slave, stderr=subprocess.PIPE)
+    finally:
+        os.close(slave)
+    out = b""
+    try:
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # EIO: every writer has closed the terminal
+                break
+            if not chunk:
+                break
+            out += chunk
+    finally:
+        os.close(master)
+    proc.communicate(timeout=TIMEOUT_SECONDS)
+    return out, proc.returncode
+
+
 def run(archives=None, args=None, conf=True, files=None, setup=None,
-        keep=False):
+        keep=False, terminal=False, preexec_fn=None):
     """Runs the binary in a fresh temporary directory.
 
     archives: name -> bytes, written before the run; args defaults to their
     names in order. conf: True writes base64_conf(), bytes writes those bytes,
     None/False writes no base64.conf. files: more entries for write_tree().
     setup(root) runs last, before the binary. With keep=True the directory is
-    left for the caller to inspect and remove (Result.root).
+    left for the caller to inspect and remove (Result.root). preexec_fn runs
+    in the child before the binary (resource limits, signal dispositions).
+    With terminal=True standard output is a pseudo-terminal instead of a
+    pipe.
     """
     archives = archives or {}
     root = tempfile.mkdtemp(prefix="mimeunpack-e2e-")
@@ -147,14 +178,20 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
         if args is None:
             args = list(archives)
         before = snapshot(root)
-        proc = subprocess.run([binary()] + [os.fsdecode(a) if isinstance(
-            a, bytes) else a for a in args], cwd=root, stdin=subprocess.DEVNULL,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            timeout=TIMEOUT_SECONDS)
-        status = proc.returncode
+        command = [binary()] + [os.fsdecode(a) if isinstance(a, bytes) else a
+                                for a in args]
+        if terminal:
+            stdout, status = _run_on_terminal(command, root)
+        else:
+            proc = subprocess.run(command, cwd=root, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE,
+                                  timeout=TIMEOUT_SECONDS,
+                                  preexec_fn=preexec_fn)
+            stdout, status = proc.stdout, proc.returncode
         if status < 0:  # killed by a signal: report it the way a shell would
             status = 128 - status
-        return Result(proc.stdout, status, snapshot(root), before, root)
+        return Result(stdout, status, snapshot(root), before, root)
     finally:
         if not keep:
             shutil.rmtree(root, ignore_errors=True)

@@ -72,11 +72,15 @@ class QuotedPrintable(unittest.TestCase):
             (b"keep=\n\nthe empty line\n", b"keep\nthe empty line\n"),
             (b"keep=\r\n\r\nit\r\n", b"keep\r\nit\r\n"),
             (b"cr=\r\r\nx\n", b"cr\r\nx\n"),
-            (b"=a\n", b"a\n"),
-            (b"=G1\n", b"G1\n"),
-            (b"==3D\n", b"=\n"),
-            (b"a= b\n", b"a b\n"),
-            (b"x=4\n", b"x4\n"),
+            (b"=a\n", b"=a\n"),
+            (b"=G1\n", b"=G1\n"),
+            (b"==3D\n", b"==\n"),
+            (b"==41\n", b"=A\n"),
+            (b"a= b\n", b"a= b\n"),
+            (b"x=4\n", b"x=4\n"),
+            # Word: a soft break right before an attribute's "=".
+            (b'<img o:spid=\r\n="_x0000_i1025">\r\n',
+             b'<img o:spid="_x0000_i1025">\r\n'),
             (b"ends soft=\n", b"ends soft"),
             (b"trailing blanks \t \n", b"trailing blanks \t \n"),
             (b"\x80\xfe\x00\r bytes\n", b"\x80\xfe\x00\r bytes\n"),
@@ -87,9 +91,10 @@ class QuotedPrintable(unittest.TestCase):
                 self.assertEqual(decode_one(self, QP, body), out)
 
     def test_end_of_archive_inside_an_escape(self):
-        # Nothing is read past the end of the body.
-        cases = [(b"x=4", b"x4"), (b"x=", b"x"), (b"x=3D", b"x="),
-                 (b"x=\r", b"x"), (b"x=3", b"x3")]
+        # Nothing is read past the end of the body; an "=" that starts
+        # no escape there is data.
+        cases = [(b"x=4", b"x=4"), (b"x=", b"x="), (b"x=3D", b"x="),
+                 (b"x=\r", b"x"), (b"x=3", b"x=3"), (b"=", b"=")]
         for body, out in cases:
             with self.subTest(body=body):
                 self.assertEqual(decode_one(self, QP, body, close=False), out)

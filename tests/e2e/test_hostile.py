@@ -7,6 +7,7 @@ Run: python3 test_hostile.py [path/to/mimeunpack]
 
 import base64
 import hashlib
+import itertools
 import os
 import random
 import re
@@ -102,19 +103,51 @@ class Traversal(Outside):
             (b"x\0", b"x"),
             (b"\0", b""),
         ]
+        # Under -C and -d the same paths are refused the same way, and a
+        # ".." under "-C out" does not reach the current directory either.
+        # (options, where the first part lands, what the run makes besides)
+        modes = [([], "", {}), (["-C", "out"], "out/", {}),
+                 (["-d"], "a/", {"a": h.DIR}),
+                 (["-dC", "out"], "out/a/", {"out/a": h.DIR})]
         for path, shown in cases:
-            for enc, body in ((QP, b"data\n"), (B64, b"QUJD\n")):
-                with self.subTest(path=path, enc=enc):
+            for (options, where, made), (enc, body) in itertools.product(
+                    modes, ((QP, b"data\n"), (B64, b"QUJD\n"))):
+                with self.subTest(path=path, enc=enc, options=options):
                     arc = h.archive([(b"first.txt", QP, b"1\n"),
                                      (path, enc, body),
                                      (b"never.txt", QP, b"n\n")])
-                    r = self.run_tool({"a.mht": arc})
+                    r = self.run_tool({"a.mht": arc}, files={"out": h.DIR},
+                                      args=options + ["a.mht"])
                     self.assertEqual(r.stdout, ok_stdout((b"first.txt", 0)) +
                                      unsafe(shown))
                     self.assertEqual(r.status, 252)
                     # Nothing of the refused part, not even its directory.
-                    self.assertEqual(r.created(), {"first.txt": b"1\n"})
+                    self.assertEqual(r.created(),
+                                     {where + "first.txt": b"1\n", **made})
                     self.assertFalse(os.path.lexists(b"/tmp/" + tag))
+
+    def test_links_out_of_the_output_or_archive_directory(self):
+        # The archive's own directory (-d) and the output directory (-C)
+        # are what a part's path is checked against, links included.
+        # (options, links planted, the part's path, printed after progress)
+        cases = [
+            (["-d"], {"a/up": h.Symlink("..")}, b"up/x.txt", None),
+            (["-C", "out"], {"out/up": h.Symlink("..")}, b"up/x.txt", None),
+            (["-d"], {"a": h.Symlink("..")}, b"x.txt", unsafe(b"a")),
+            (["-dC", "out"], {"out/a": h.Symlink("..")}, b"x.txt",
+             unsafe(b"a")),
+        ]
+        for options, links, part, printed in cases:
+            with self.subTest(options=options, links=links):
+                r = self.run_tool({"a.mht": h.archive([(part, QP, b"x\n")])},
+                                  files=dict(links, out=h.DIR),
+                                  args=options + ["a.mht"])
+                # A refused archive directory ends the run before the
+                # first part, so before the table is loaded.
+                self.assertEqual(r.stdout, progress(1, "a.mht") + printed
+                                 if printed else ok_stdout() + unsafe(part))
+                self.assertEqual(r.status, 252)
+                self.assertEqual(r.created(), {})
 
     def test_backslashes_are_plain_characters(self):
         names = [b"..\\..\\evil.txt", b"\\abs.txt", b"a\\..\\..\\b.txt",
@@ -126,6 +159,45 @@ class Traversal(Outside):
         expected = {n.decode(): b"%d\n" % i for i, n in enumerate(names)}
         expected["dir"] = h.DIR
         self.assertEqual(r.created(), expected)
+
+
+class TerminalNames(Outside):
+    """On a terminal every name is shown with its control bytes, stray bytes
+    and C1 controls as "?"; through a pipe every byte stays, and the file on
+    disk always has the archive's name."""
+
+    NAMES = [  # (name in the archive, as a terminal shows it)
+        (b"x\x1b]0;pwned\x07\x1b[2J.txt", b"x?]0;pwned??[2J.txt"),
+        (b"lone\x9b[31m.txt", b"lone?[31m.txt"),
+        (b"bad\xff\xc3(\xe2\x82.txt", b"bad??(??.txt"),
+        (b"c1\xc2\x9b\xc2\x85del\x7f.txt", b"c1??del?.txt"),
+        ("\u017elu\u0165ou\u010dk\u00fd k\u016f\u0148.txt".encode(),
+         "\u017elu\u0165ou\u010dk\u00fd k\u016f\u0148.txt".encode()),
+    ]
+
+    def test_names_on_a_terminal_and_through_a_pipe(self):
+        for name, shown in self.NAMES:
+            written = h.archive([(name, QP, b"x\n")])
+            refused = h.archive([(b"../" + name, QP, b"x\n")])
+            for terminal in (True, False):
+                on_screen = shown if terminal else name
+                with self.subTest(name=name, terminal=terminal):
+                    r = self.run_tool({"a.mht": written}, terminal=terminal)
+                    self.assertEqual(r.stdout, ok_stdout((on_screen, 0)))
+                    self.assertEqual(r.status, 0)
+                    self.assertEqual(r.created(), {os.fsdecode(name): b"x\n"})
+                    r = self.run_tool({"a.mht": refused}, terminal=terminal)
+                    self.assertEqual(r.stdout, ok_stdout() +
+                                     unsafe(b"../" + on_screen))
+                    self.assertEqual(r.status, 252)
+                    self.assertEqual(r.created(), {})
+
+    def test_archive_path_on_a_terminal(self):
+        name = b"e\x1b[2Jx.mht"
+        r = self.run_tool({}, args=[name], terminal=True)
+        self.assertEqual(r.stdout, b"argc: 1, argv[1]: e?[2Jx.mht\n" +
+                         cannot_open(b"e?[2Jx.mht"))
+        self.assertEqual(r.status, 254)
 
 
 class LongNames(Outside):

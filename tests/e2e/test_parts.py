@@ -6,6 +6,8 @@ Run: python3 test_parts.py [path/to/mimeunpack]
 import base64
 import binascii
 import os
+import resource
+import signal
 import sys
 import uuid
 
@@ -207,6 +209,33 @@ class PartEnds(unittest.TestCase):
                 self.assertEqual(r.stdout, ok_stdout((b"a.txt", 0)))
                 self.assertEqual(r.status, 0)
                 self.assertEqual(r.created(), {"a.txt": b"a" + nl})
+
+    def test_only_a_line_starting_with_the_close_delimiter_ends_the_parts(self):
+        # Where a location line stands, only "--B--" at the line's start ends
+        # the parts; a path may hold the boundary and "--" anywhere else.
+        later = (b"later.txt", QP, b"2\n")
+        paths = [b"d/simple--v2.txt", b"simple--", b"--simple--.txt",
+                 b"a --simple-- b.txt", b"simple---"]
+        for path in paths:
+            with self.subTest(path=path):
+                arc = h.archive([(path, QP, b"1\n"), later], boundary=b"simple")
+                r = h.run({"a.mht": arc})
+                self.assertEqual(r.stdout, ok_stdout((path, 0),
+                                                     (b"later.txt", 0)))
+                self.assertEqual(r.status, 0)
+                made = r.created()
+                self.assertEqual(made.pop(path.decode()), b"1\n")
+                self.assertEqual(made.pop("later.txt"), b"2\n")
+                self.assertTrue(all(v is h.DIR for v in made.values()), made)
+        for close in (b"--simple--\n", b"--simple--  \r\n", b"--simple--x\n"):
+            with self.subTest(close=close):
+                arc = h.archive([(b"a.txt", QP, b"1\n"), close + LOCATION +
+                                 b"never.txt\nenc\n\n\nno\n"],
+                                boundary=b"simple", close=False)
+                r = h.run({"a.mht": arc})
+                self.assertEqual(r.stdout, ok_stdout((b"a.txt", 0)))
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.created(), {"a.txt": b"1\n"})
 
     def test_trailing_blank_line_after_the_last_boundary(self):
         # A last separator line followed only by a blank line: no part
@@ -435,22 +464,32 @@ class OutputFailures(unittest.TestCase):
         self.assertEqual(r.status, 252)
         self.assertEqual(r.created(), {})
 
-    def test_write_to_a_full_device(self):
+    def test_failed_write_keeps_what_was_there(self):
+        # A file-size limit with SIGXFSZ ignored: past it a write fails
+        # (EFBIG), as on a full disk. The limit is 1 byte, so the empty
+        # first part is written and every later byte fails.
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1, resource.RLIM_INFINITY))
+
         big = base64.encodebytes(bytes(range(256)) * 800)  # 200 KB
-        cases = [(QP, b"x\n"), (B64, b"QQ==\n"), (B64, big),
-                 (QP, b"y" * 70000 + b"\n")]
-        for enc, body in cases:
-            with self.subTest(enc=enc, size=len(body)):
-                arc = h.archive([(b"a.txt", QP, b"a\n"),
+        old = b"the user's own file\n" * 1000
+        cases = [(QP, b"x\n", None), (B64, b"QUI=\n", None), (B64, big, None),
+                 (QP, b"y" * 70000 + b"\n", None), (QP, b"x\n", old),
+                 (B64, big, old)]
+        for enc, body, before in cases:
+            with self.subTest(enc=enc, size=len(body), old=before is not None):
+                arc = h.archive([(b"a.txt", QP, b""),
                                  (b"full.bin", enc, body),
                                  (b"later.txt", QP, b"l\n")])
-                r = h.run({"a.mht": arc},
-                          files={"full.bin": h.Symlink("/dev/full")})
+                files = {"full.bin": before} if before else None
+                r = h.run({"a.mht": arc}, files=files, preexec_fn=limit)
                 self.assertEqual(r.stdout, ok_stdout(
                     (b"a.txt", 0), (b"full.bin", enc == B64)) +
                     b"Chyba. Zapis do souboru full.bin selhal.\n")
                 self.assertEqual(r.status, 252)
-                self.assertEqual(r.created(), {"a.txt": b"a\n"})
+                # The old file keeps its bytes; no temporary file stays.
+                self.assertEqual(r.created(), {"a.txt": b""})
 
 
 if __name__ == "__main__":

@@ -154,7 +154,8 @@ def check_deb(deb, build_dir, source_dir, version, arch):
                 "share/mimeunpack/base64.conf",
                 "share/doc/mimeunpack/README.md",
                 "share/doc/mimeunpack/changelog.gz",
-                "share/doc/mimeunpack/copyright"):
+                "share/doc/mimeunpack/copyright",
+                "share/bash-completion/completions/mimeunpack"):
         if not os.path.isfile(os.path.join(usr, rel)):
             problems.append("not in the package: /usr/" + rel)
     for rel in ("share/man/man1/mimeunpack.1", "share/doc/mimeunpack/LICENSE"):

@@ -1,5 +1,6 @@
-"""`cmake --install` to a temporary prefix: the five files land where the
-manual and the README say, and the installed binary unpacks the example."""
+"""`cmake --install` to a temporary prefix: the six files land where the
+manual and the README say, the installed binary unpacks the example, and the
+installed bash completion completes what it should."""
 
 import filecmp
 import os
@@ -24,7 +25,9 @@ def main():
                               "README.md")
         licence = os.path.join(prefix, "share", "doc", "mimeunpack",
                                "LICENSE")
-        for path in (binary, manual, conf, readme, licence):
+        completion = os.path.join(prefix, "share", "bash-completion",
+                                  "completions", "mimeunpack")
+        for path in (binary, manual, conf, readme, licence, completion):
             if not os.path.isfile(path):
                 problems.append("not installed: " + path)
         if problems:
@@ -32,6 +35,7 @@ def main():
         if not os.access(binary, os.X_OK):
             problems.append("bin/mimeunpack is not executable")
         for installed, source in ((conf, "examples/base64.conf"),
+                                  (completion, "completion/mimeunpack.bash"),
                                   (readme, "README.md"),
                                   (licence, "LICENSE")):
             if not filecmp.cmp(installed, os.path.join(source_dir, source),
@@ -51,6 +55,38 @@ def main():
             if "mimeunpack %s " % version not in run.stdout:
                 problems.append("rendered manual lacks version " + version)
         problems += check_unpacks_example(binary, conf, source_dir)
+        problems += check_completion(completion)
+    return problems
+
+
+def check_completion(script):
+    """Completes a few command lines in a directory of archives, others and
+    subdirectories, as bash would on <Tab>."""
+    if not shutil.which("bash"):
+        return []
+    cases = [  # (words on the line, the last one being completed; offered)
+        (["--di"], ["--directory", "--dir-per-archive"]),
+        ([""], ["-odd.mht", "a.mht", "b.MHTML", "sub dir"]),
+        (["-C", ""], ["sub dir"]),
+        (["-q", "--table", "c"], ["c.conf"]),
+        (["-q", "--", "-"], ["-odd.mht"]),
+    ]
+    problems = []
+    with tempfile.TemporaryDirectory() as work:
+        for name in ("a.mht", "b.MHTML", "c.conf", "-odd.mht"):
+            open(os.path.join(work, name), "w").close()
+        os.mkdir(os.path.join(work, "sub dir"))
+        for words, offered in cases:
+            line = " ".join("'%s'" % w for w in ["mimeunpack"] + words)
+            run = subprocess.run(
+                ["bash", "-c", 'source "$0"; COMP_WORDS=(%s); '
+                 'COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _mimeunpack; '
+                 'printf "%%s\\n" "${COMPREPLY[@]}"' % line, script],
+                cwd=work, capture_output=True, text=True)
+            got = sorted(l for l in run.stdout.splitlines() if l)
+            if run.returncode or got != sorted(offered):
+                problems.append("completing %r offers %r, not %r %s" % (
+                    words, got, offered, run.stderr))
     return problems
 
 

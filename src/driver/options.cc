@@ -1,0 +1,94 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "messages.h"
+
+namespace {
+
+// Every option the tool knows, one row each: a switch sets its flag, an
+// option with a value sets its text (and its flag, if it has one, to tell
+// that it was given). An option without a short form has letter 0.
+struct OptionRow {
+  char letter;
+  const char* name;
+  bool Options::*flag;
+  std::string_view Options::*value;
+};
+
+constexpr std::array ROWS{
+    OptionRow{'C', "directory", nullptr, &Options::directory},
+    OptionRow{'d', "dir-per-archive", &Options::dir_per_archive, nullptr},
+    OptionRow{'t', "table", &Options::table_given, &Options::table},
+    OptionRow{'l', "list", &Options::list, nullptr},
+    OptionRow{'q', "quiet", &Options::quiet, nullptr},
+    OptionRow{'a', "any-layout", &Options::any_layout, nullptr},
+    OptionRow{0, "offline", &Options::offline, nullptr},
+    OptionRow{'h', "help", &Options::help, nullptr},
+    OptionRow{'V', "version", &Options::version, nullptr},
+};
+
+// What getopt_long returns for row `index`.
+int code_of(std::size_t index) {
+  return ROWS[index].letter != 0 ? ROWS[index].letter
+                                 : 256 + static_cast<int>(index);
+}
+
+// The option a failure is about, as the user typed it: a long one whole
+// ("--quiet=x", "--tab"), a short one as its letter ("-x" of "-qx").
+std::string_view offending(char** argv, int element) {
+  const std::string_view typed = argv[element];
+  if (typed.substr(0, 2) == "--") return typed;
+  static std::string letter;
+  letter = {'-', static_cast<char>(optopt)};
+  return letter;
+}
+
+}  // namespace
+
+Options parse_options(int argc, char** argv) {
+  // "-": paths come back in place, in order, whatever POSIXLY_CORRECT says;
+  // ":": a missing value is told apart from an unknown option.
+  std::string letters = "-:";
+  std::array<option, ROWS.size() + 1> names{};
+  for (std::size_t i = 0; i < ROWS.size(); ++i) {
+    const bool takes_value = ROWS[i].value != nullptr;
+    if (ROWS[i].letter != 0) {
+      letters += ROWS[i].letter;
+      if (takes_value) letters += ':';
+    }
+    names[i] = {ROWS[i].name, takes_value ? required_argument : no_argument,
+                nullptr, code_of(i)};
+  }
+
+  Options options;
+  opterr = 0;  // the tool speaks for itself
+  optind = 0;  // start afresh: run() may be called more than once
+  for (;;) {
+    // The element getopt works on: optind moves past it only once done.
+    const int element = optind > 0 ? optind : 1;
+    const int code =
+        getopt_long(argc, argv, letters.c_str(), names.data(), nullptr);
+    if (code == -1) break;
+    if (code == 1) {
+      options.archives.emplace_back(optarg);
+      continue;
+    }
+    if (code == '?') fail_bad_option(offending(argv, element));
+    if (code == ':') fail_option_value_missing(offending(argv, element));
+    for (std::size_t i = 0; i < ROWS.size(); ++i) {
+      if (code_of(i) != code) continue;
+      if (ROWS[i].flag != nullptr) options.*ROWS[i].flag = true;
+      if (ROWS[i].value != nullptr) options.*ROWS[i].value = optarg;
+    }
+    if (options.help || options.version) return options;
+  }
+  if (options.offline) options.any_layout = true;
+  // Whatever follows "--" is a path.
+  for (int i = optind; i < argc; ++i) options.archives.emplace_back(argv[i]);
+  return options;
+}
