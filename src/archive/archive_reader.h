@@ -37,6 +37,7 @@ struct ArchiveReader {
   // memory instead of faulting in fresh pages.
   Text spare_body;
   std::size_t file_size = 0;  // of a regular file; 0 when unknown
+  bool hinted = false;        // --any-layout has been suggested
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;
@@ -67,8 +68,12 @@ BodyChunk read_body_chunk(ArchiveReader& reader);
 // True when `line` holds the boundary directly followed by "--".
 bool is_close_delimiter(const ArchiveReader& reader, std::string_view line);
 
+// Suggests --any-layout on standard error, once per archive: its header or
+// a part is laid out otherwise than this mode reads.
+void hint_other_layout(ArchiveReader& reader);
+
 // Opens the archive and reads its header up to the boundary; every failure
-// is fatal.
+// is fatal (a header fault after hint_other_layout).
 ArchiveReader open_archive(std::string_view path);
 
 // Reads up to and past the first line that holds the boundary; false when the
