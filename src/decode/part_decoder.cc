@@ -160,10 +160,13 @@ class GatheredWriter {
 
 PartDecoder::PartDecoder(Text body, int base64)
     : content(std::move(body)), is_base64(base64) {
-  if (!base64table.table_loaded) {
-    load_base64table();
-    prepared_decoder.emplace(base64table);
-  }
+  ensure_base64table();
+}
+
+void ensure_base64table() {
+  if (base64table.table_loaded) return;
+  load_base64table();
+  prepared_decoder.emplace(base64table);
 }
 
 void set_base64table(const Base64table& table) {

@@ -28,6 +28,10 @@ struct PartDecoder {
   PartDecoder(Text body, int base64);
 };
 
+// Loads the table file now unless a table is in place, as the first
+// PartDecoder does: for a mode that decides when the table is read.
+void ensure_base64table();
+
 // Makes `table` the process's table, as loading base64.conf would, without
 // reading the file: for callers that bring their own (tests, fuzz targets).
 void set_base64table(const Base64table& table);

@@ -150,7 +150,7 @@ AnyLayoutArchive::AnyLayoutArchive(const std::string& path,
   // MIME defines base64: without a table of its own the run uses RFC 2045.
   if (!base64table.table_loaded) {
     if (options.own_table)
-      load_base64table();
+      ensure_base64table();
     else
       set_base64table(base64table_of(RFC2045_ALPHABET));
   }
@@ -194,10 +194,9 @@ void AnyLayoutArchive::extract(int root, const std::string& root_path) {
     if (reach == Reach::outside) fail_unsafe_path(name);
     const std::optional<PartSyntax> syntax =
         links ? page_syntax(leaf) : std::nullopt;
-    const int written =
-        syntax ? write_offline_page(decoder, name, dir, leaf, *syntax, *links,
-                                    index)
-               : write_part(decoder, name, dir);
+    const int written = syntax ? write_offline_page(decoder, name, dir, leaf,
+                                                    *syntax, *links, index)
+                               : write_part(decoder, name, dir);
     if (written != 0) fail_cannot_create();
     body = std::move(decoder.content);
   }
