@@ -3,7 +3,8 @@
 # compares it with copying the same archive there: 5 alternating runs each,
 # medians, their ratio, and mimeunpack's peak RSS. mimeunpack runs once per
 # vector level the processor offers (MIMEUNPACK_VECTOR_LEVEL); the best level,
-# which is what runs by default, gives the headline figures.
+# which is what runs by default, gives the headline figures. --any-layout and
+# --offline run at that level in the same rounds, and their ratio is printed.
 #   bench/run.sh [MiB] [SHAPE]
 # SHAPE is `office` (the default: a page and many pictures), `base64` (one
 # base64 part filling the archive) or `qp` (one quoted-printable page);
@@ -56,6 +57,7 @@ copy_cpu=""
 for level in $levels; do
   eval "times_$level=''; cpu_$level=''"
 done
+times_any_layout=""; cpu_any_layout=""; times_offline=""; cpu_offline=""
 for run in 1 2 3 4 5; do
   t0=$(now)
   /usr/bin/time -f "%U %S" -o "$work/cpu.txt" cat "$archive" >"$work/copy"
@@ -72,6 +74,20 @@ for run in 1 2 3 4 5; do
     rm -rf "$work/page.htm" "$work/page_files"
     eval "times_$level=\"\$times_$level $((t1 - t0))\""
     eval "cpu_$level=\"\$cpu_$level $(cpu_ns)\""
+  done
+
+  # --any-layout and --offline at the default level, in turns.
+  modes="any_layout offline"
+  [ $((run % 2)) -eq 0 ] && modes="offline any_layout"
+  for mode in $modes; do
+    flag=$(echo "$mode" | tr _ -)
+    t0=$(now)
+    (cd "$work" && /usr/bin/time -f "%U %S" -o "$work/cpu.txt" \
+      "$binary" "--$flag" "$archive" >/dev/null)
+    t1=$(now)
+    rm -rf "$work/page.htm" "$work/page_files"
+    eval "times_$mode=\"\$times_$mode $((t1 - t0))\""
+    eval "cpu_$mode=\"\$cpu_$mode $(cpu_ns)\""
   done
 done
 eval "unpack_times=\$times_$best"
@@ -102,3 +118,8 @@ for level in $levels; do
   eval "t=\$times_$level; c=\$cpu_$level"
   echo "level $level: median $(seconds "$(median "$t")") s, CPU $(seconds "$(median "$c")") s, runs$(list "$t")"
 done
+for mode in any_layout offline; do
+  eval "t=\$times_$mode; c=\$cpu_$mode"
+  echo "--$(echo "$mode" | tr _ -): median $(seconds "$(median "$t")") s, CPU $(seconds "$(median "$c")") s, runs$(list "$t")"
+done
+echo "--offline / --any-layout: $(awk -v a="$(median "$times_offline")" -v b="$(median "$times_any_layout")" 'BEGIN { printf "%.2f", a / b }') (CPU $(awk -v a="$(median "$cpu_offline")" -v b="$(median "$cpu_any_layout")" 'BEGIN { printf "%.2f", a / b }'))"

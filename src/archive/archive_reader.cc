@@ -20,7 +20,8 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       begin(std::exchange(other.begin, 0)),
       at_eof(other.at_eof),
       closed(other.closed),
-      in_body(other.in_body) {}
+      in_body(other.in_body),
+      hinted(other.hinted) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);
@@ -46,25 +47,36 @@ int open_for_reading(const std::string& path) {
   return fd;
 }
 
+[[noreturn]] void fail_header_of(ArchiveReader& reader) {
+  hint_other_layout(reader);
+  fail_header();
+}
+
 // The boundary parameter of a Content-Type line: quoted and read as written,
 // or a bare token that ends at ";", a blank, a tab or the line end.
-std::string_view boundary_of(std::string_view line) {
+std::string_view boundary_of(ArchiveReader& reader, std::string_view line) {
   const std::size_t keyword = line.find("boundary=");
-  if (keyword == std::string_view::npos) fail_header();
+  if (keyword == std::string_view::npos) fail_header_of(reader);
   std::string_view value = line.substr(keyword + 9);
   std::string_view boundary;
   if (!value.empty() && value.front() == '"') {
     const std::size_t quote = value.find('"', 1);
-    if (quote == std::string_view::npos) fail_header();
+    if (quote == std::string_view::npos) fail_header_of(reader);
     boundary = value.substr(1, quote - 1);
   } else {
     boundary = value.substr(0, value.find_first_of("; \t\r\n"));
   }
-  if (boundary.empty()) fail_header();
+  if (boundary.empty()) fail_header_of(reader);
   return boundary;
 }
 
 }  // namespace
+
+void hint_other_layout(ArchiveReader& reader) {
+  if (reader.hinted) return;
+  reader.hinted = true;
+  hint_any_layout(reader.path);
+}
 
 ArchiveReader open_archive(std::string_view path) {
   ArchiveReader reader;
@@ -75,9 +87,9 @@ ArchiveReader open_archive(std::string_view path) {
 
   for (;;) {
     const std::optional<std::string_view> line = read_line(reader);
-    if (!line) fail_header();
+    if (!line) fail_header_of(reader);
     if (line->find("Content-Type") != std::string_view::npos) {
-      reader.boundary = std::string(boundary_of(*line));
+      reader.boundary = std::string(boundary_of(reader, *line));
       break;
     }
   }

@@ -32,6 +32,7 @@ struct ArchiveReader {
   bool at_eof = false;
   bool closed = false;   // the close delimiter has been read
   bool in_body = false;  // read_part has stopped at a body not yet read
+  bool hinted = false;   // --any-layout has been suggested
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;
@@ -62,8 +63,12 @@ BodyChunk read_body_chunk(ArchiveReader& reader);
 // True when `line` holds the boundary directly followed by "--".
 bool is_close_delimiter(const ArchiveReader& reader, std::string_view line);
 
+// Suggests --any-layout on standard error, once per archive: its header or
+// a part is laid out otherwise than this mode reads.
+void hint_other_layout(ArchiveReader& reader);
+
 // Opens the archive and reads its header up to the boundary; every failure
-// is fatal.
+// is fatal (a header fault after hint_other_layout).
 ArchiveReader open_archive(std::string_view path);
 
 // Reads up to and past the first line that holds the boundary; false when the

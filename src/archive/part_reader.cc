@@ -13,6 +13,11 @@ bool starts_with_close_delimiter(std::string_view boundary,
          line.substr(2 + boundary.size(), 2) == "--";
 }
 
+[[noreturn]] void fail_part_format_of(ArchiveReader& reader) {
+  hint_other_layout(reader);
+  fail_part_format();
+}
+
 }  // namespace
 
 std::optional<PartBody> read_part(ArchiveReader& reader) {
@@ -36,11 +41,16 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
   // closing boundary, say. It is only an error when a body follows.
   const bool has_path = path.size() > LOCATION_PREFIX_LENGTH;
   std::string name(has_path ? path.substr(LOCATION_PREFIX_LENGTH) : "");
+  // A part whose first header is not its location: laid out otherwise than
+  // this mode reads by position, which --any-layout reads.
+  constexpr std::string_view LOCATION_HEADER = "Content-Location:";
+  if (has_path && path.substr(0, LOCATION_HEADER.size()) != LOCATION_HEADER)
+    hint_other_layout(reader);
 
   const std::optional<std::string_view> encoding = read_line(reader);
   if (!encoding) {
     if (!has_path) return std::nullopt;
-    fail_part_format();
+    fail_part_format_of(reader);
   }
   const int is_base64 =
       encoding->find("base64") != std::string_view::npos ? 1 : 0;
@@ -48,7 +58,7 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
   if (read_line(reader) && read_line(reader)) {
     if (!has_path) {
       if (at_end(reader)) return std::nullopt;
-      fail_part_format();
+      fail_part_format_of(reader);
     }
     reader.in_body = true;
   } else if (!has_path) {

@@ -77,6 +77,10 @@ void print_and_exit(int status, std::string_view message) {
 FatalHandler current_handler = print_and_exit;
 NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
+void say_on_stderr(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 }  // namespace
 
 void set_quiet(bool quiet) { quiet_output = quiet; }
@@ -140,6 +144,12 @@ void say_writing(std::string_view path, std::int32_t is_base64) {
   write_out("\n");
 }
 
+void say_main_page(std::string_view path) {
+  write_out("Hlavni stranka: ");
+  write_name(path);
+  write_out("\n");
+}
+
 void say_help() {
   write_out(
       "Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"
@@ -151,6 +161,11 @@ void say_help() {
       "  -t, --table SOUBOR      abeceda base64 ze SOUBORU misto base64.conf\n"
       "  -l, --list              nic nezapise, jen vypise casti archivu\n"
       "  -q, --quiet             bez hlaseni o postupu (chyby se vypisi)\n"
+      "  -a, --any-layout        casti podle hlavicek MIME v jakemkoli\n"
+      "                          poradi (archivy z prohlizecu; bez "
+      "base64.conf)\n"
+      "      --offline           jako -a a odkazy stranek vedou na zapsane\n"
+      "                          soubory; nakonec vypise hlavni stranku\n"
       "  -h, --help              tato napoveda\n"
       "  -V, --version           verze programu\n"
       "  --                      konec prepinacu, dale jen archivy\n"
@@ -183,7 +198,9 @@ void say_list_header() {
 void say_list_entry(std::uint64_t size, std::int32_t is_base64,
                     std::string_view path, bool refused) {
   write_size_column(size);
-  write_out(is_base64 != 0 ? "  base64            " : "  quoted-printable  ");
+  write_out(is_base64 == 1   ? "  base64            "
+            : is_base64 == 0 ? "  quoted-printable  "
+                             : "  bez dekodovani    ");
   // A refused path is shown as its refusal message shows it.
   write_name(refused ? path.substr(0, path.find('\0')) : path);
   if (refused) write_out("  (odmitnuto: vede mimo adresar)");
@@ -309,3 +326,26 @@ NoMemoryScope::NoMemoryScope(NoMemoryMessage message)
 }
 
 NoMemoryScope::~NoMemoryScope() { no_memory_message = previous_; }
+
+void fail_not_mime(std::string_view path) {
+  std::string message = "Chyba. Soubor ";
+  message.append(shown(path)).append(" neni MIME archiv.\n");
+  fatal(STATUS_BAD_FORMAT, message);
+}
+
+void hint_any_layout(std::string_view path) {
+  std::string message = "Tip: soubor ";
+  message.append(terminal_safe_name(path))
+      .append(" ma jine rozlozeni casti; zkuste mimeunpack --any-layout.\n");
+  say_on_stderr(message);
+}
+
+void note_charset_not_rewritten(std::string_view path,
+                                std::string_view charset) {
+  std::string message = "Poznamka: odkazy v souboru ";
+  message.append(terminal_safe_name(path));
+  message.append(" nejsou prepsany, kodovani ");
+  message.append(terminal_safe_name(charset.empty() ? "(bez nazvu)" : charset));
+  message.append(" neumim bezpecne zmenit.\n");
+  say_on_stderr(message);
+}

@@ -34,14 +34,19 @@ void say_progress(int archives_left, std::string_view path);
 void say_table_entry(char character, std::int32_t value);
 // base64.conf has been read to its end.
 void say_table_loaded();
-// A part is about to be written to `path` (1 for base64, 0 otherwise).
+// A part is about to be written to `path` (1 for base64, 0 for
+// quoted-printable, 2 for a body written as it stands: --any-layout's 7bit,
+// 8bit, binary or unknown encodings).
 void say_writing(std::string_view path, std::int32_t is_base64);
+// --offline: the archive's main page is at `path` (said after its parts,
+// and under --quiet too: it is the run's result, not progress).
+void say_main_page(std::string_view path);
 // The usage that --help prints, and the --version line.
 void say_help();
 void say_version();
 // A listing (--list): a header, one line per part (its size once decoded,
-// its encoding, its path, and a mark when the path would be refused), then
-// the total of every part listed.
+// its encoding as say_writing numbers it, its path, and a mark when the
+// path would be refused), then the total of every part listed.
 void say_list_header();
 void say_list_entry(std::uint64_t size, std::int32_t is_base64,
                     std::string_view path, bool refused);
@@ -80,6 +85,19 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_write(std::string_view path);
 // Standard output itself failed: there is nowhere to say so.
 [[noreturn]] void fail_output_lost();
+// --any-layout: a file without any MIME header.
+[[noreturn]] void fail_not_mime(std::string_view path);
+
+// One line on standard error when the default mode meets an archive laid
+// out otherwise than it reads: --any-layout may unpack it. Names on
+// standard error are always shown terminal-safe.
+void hint_any_layout(std::string_view path);
+
+// Notes on standard error that change nothing else about the run.
+// An HTML or CSS part whose charset cannot be rewritten safely (UTF-32,
+// UTF-7, ISO-2022, EBCDIC) is written with its references as they were.
+void note_charset_not_rewritten(std::string_view path,
+                                std::string_view charset);
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

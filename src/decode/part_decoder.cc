@@ -6,6 +6,7 @@
 #include "base64_table.h"
 #include "messages.h"
 #include "output_dir.h"
+#include "text.h"
 
 namespace {
 
@@ -27,19 +28,63 @@ void PendingFileSink::put(const char* bytes, std::size_t count) {
   if (!file.is_open() || !file.write(bytes, count)) failed = true;
 }
 
-PartDecoder::PartDecoder(int base64, int root)
+PartDecoder::PartDecoder(int base64, int root, bool bytes_as_is)
     : is_base64(base64),
+      as_is(bytes_as_is || base64 == 2),
       decoding(table_usable()),
       // A body that will never be written needs no file.
       sink(decoding ? root : -1),
-      stream(base64 != 0 && decoding ? &*prepared_decoder : nullptr) {}
+      stream(base64 == 1 && decoding ? &*prepared_decoder : nullptr) {}
 
 void PartDecoder::feed(std::string_view bytes) {
-  if (decoding) stream.feed(bytes, sink);
+  if (!decoding) return;
+  if (as_is)
+    sink.put(bytes.data(), bytes.size());
+  else
+    stream.feed(bytes, sink);
 }
 
 void PartDecoder::finish() {
-  if (decoding) stream.finish(sink);
+  if (decoding && !as_is) stream.finish(sink);
+}
+
+namespace {
+
+// Decoded bytes gathered in memory.
+class TextSink final : public DecodeSink {
+ public:
+  explicit TextSink(Text& text) : text_(text) {}
+  void put(const char* bytes, std::size_t count) override {
+    text_.append(bytes, count);
+  }
+
+ private:
+  Text& text_;
+};
+
+}  // namespace
+
+void feed_filtered(PartDecoder& decoder, std::string_view body,
+                   const PartFilter& filter) {
+  Text decoded;
+  if (decoder.is_base64 == 2) {
+    decoded.append(body);
+  } else {
+    StreamDecoder stream(decoder.is_base64 == 1 && prepared_decoder
+                             ? &*prepared_decoder
+                             : nullptr);
+    TextSink into(decoded);
+    stream.feed(body, into);
+    stream.finish(into);
+  }
+  filter(decoded.view(),
+         [&decoder](std::string_view bytes) { decoder.feed(bytes); });
+}
+
+void ensure_base64table() {
+  if (base64table.table_loaded) return;
+  load_base64table();
+  prepared_decoder.emplace(base64table);
 }
 
 void set_base64table(const Base64table& table) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,12 +23,17 @@ class PendingFileSink final : public DecodeSink {
 };
 
 struct PartDecoder {
-  std::int32_t is_base64 = 0;  // 1 for base64, 0 for quoted-printable
+  // 1 for base64, 0 for quoted-printable, 2 for a body written as it stands
+  // (7bit, 8bit, binary or an unknown encoding; --any-layout only).
+  std::int32_t is_base64 = 0;
+  // The bytes fed are the file's bytes already (a page whose references
+  // were rewritten): written as they come, whatever is_base64 says.
+  bool as_is = false;
 
   // Starts a body beneath the open output directory `root`. The first
   // decoder of the process reads base64.conf without a word (what loading
   // says comes with announce_base64table, once the body has been read).
-  PartDecoder(int base64, int root);
+  PartDecoder(int base64, int root, bool bytes_as_is = false);
   PartDecoder(const PartDecoder&) = delete;
   PartDecoder& operator=(const PartDecoder&) = delete;
   ~PartDecoder() = default;
@@ -42,6 +48,23 @@ struct PartDecoder {
   PendingFileSink sink;
   StreamDecoder stream;
 };
+
+// Loads the table file now unless a table is in place, as the first
+// PartDecoder does: for a mode that decides when the table is read.
+void ensure_base64table();
+
+// Receives a file's bytes in pieces, in order.
+using PieceWriter = std::function<void(std::string_view bytes)>;
+// Chooses what is written for a decoded body, handing it to `write` in
+// pieces (the body itself, or pieces of it with others between them).
+using PartFilter =
+    std::function<void(std::string_view decoded, const PieceWriter& write)>;
+
+// For a body that must be seen whole before it is written: decodes `body`
+// (held in memory) by `decoder`'s encoding and feeds what `filter` makes of
+// it to `decoder`, which must have been made with bytes_as_is.
+void feed_filtered(PartDecoder& decoder, std::string_view body,
+                   const PartFilter& filter);
 
 // Makes `table` the process's table, as loading base64.conf would, without
 // reading the file: for callers that bring their own (tests, fuzz targets).

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "any_layout.h"
 #include "base64_table.h"
 #include "listing.h"
 #include "messages.h"
@@ -71,28 +72,52 @@ int run(int argc, char** argv) {
   const DirectoryFd root =
       open_output_root(std::string(options.directory).c_str());
   if (!root.is_open()) fail_cannot_open_directory(options.directory);
+  // The output directory as a prefix of the paths beneath it.
+  std::string shown_root;
+  if (options.directory != ".") {
+    shown_root = options.directory;
+    if (shown_root.back() != '/') shown_root += '/';
+  }
+  const AnyLayoutOptions any_layout{.offline = options.offline,
+                                    .own_table = options.table_given};
   const std::size_t count = options.archives.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view path = options.archives[i];
     // Only archive paths count, whatever options stand among them.
     say_progress(static_cast<int>(count - i), path);
-    ArchiveReader reader = open_archive(path);
+    std::optional<ArchiveReader> reader;
+    std::optional<AnyLayoutArchive> mime;
+    if (options.any_layout)
+      mime.emplace(std::string(path), any_layout);
+    else
+      reader.emplace(open_archive(path));
     if (options.list) {
       ListTotal total;
       say_list_header();
-      list_parts(reader, total);
+      if (mime)
+        mime->list(total);
+      else
+        list_parts(*reader, total);
       say_list_total(total.size, total.parts);
-    } else if (options.dir_per_archive) {
+      continue;
+    }
+    int archive_root = root.get();
+    std::string root_path = shown_root;
+    ReachedDirectory own;
+    if (options.dir_per_archive) {
       // The archive's own directory becomes the root its paths are checked
       // against: a link in it can't lead to a sibling archive's files.
       const std::string_view name = archive_directory_name(path);
-      const ReachedDirectory own = reach_directory(root.get(), name, true);
+      own = reach_directory(root.get(), name, true);
       if (own.result == Reach::outside) fail_unsafe_path(name);
       if (own.result != Reach::reached) fail_cannot_make_directory(name);
-      extract_parts(reader, own.dir.get());
-    } else {
-      extract_parts(reader, root.get());
+      archive_root = own.dir.get();
+      root_path.append(name).append("/");
     }
+    if (mime)
+      mime->extract(archive_root, root_path);
+    else
+      extract_parts(*reader, archive_root);
   }
   return STATUS_OK;
 }

@@ -11,8 +11,8 @@
 namespace {
 
 // Every option the tool knows, one row each: a switch sets its flag, an
-// option with a value sets its text. An option without a short form has
-// letter 0.
+// option with a value sets its text (and its flag, if it has one, to tell
+// that it was given). An option without a short form has letter 0.
 struct OptionRow {
   char letter;
   const char* name;
@@ -23,9 +23,11 @@ struct OptionRow {
 constexpr std::array ROWS{
     OptionRow{'C', "directory", nullptr, &Options::directory},
     OptionRow{'d', "dir-per-archive", &Options::dir_per_archive, nullptr},
-    OptionRow{'t', "table", nullptr, &Options::table},
+    OptionRow{'t', "table", &Options::table_given, &Options::table},
     OptionRow{'l', "list", &Options::list, nullptr},
     OptionRow{'q', "quiet", &Options::quiet, nullptr},
+    OptionRow{'a', "any-layout", &Options::any_layout, nullptr},
+    OptionRow{0, "offline", &Options::offline, nullptr},
     OptionRow{'h', "help", &Options::help, nullptr},
     OptionRow{'V', "version", &Options::version, nullptr},
 };
@@ -80,13 +82,12 @@ Options parse_options(int argc, char** argv) {
     if (code == ':') fail_option_value_missing(offending(argv, element));
     for (std::size_t i = 0; i < ROWS.size(); ++i) {
       if (code_of(i) != code) continue;
-      if (ROWS[i].flag != nullptr)
-        options.*ROWS[i].flag = true;
-      else
-        options.*ROWS[i].value = optarg;
+      if (ROWS[i].flag != nullptr) options.*ROWS[i].flag = true;
+      if (ROWS[i].value != nullptr) options.*ROWS[i].value = optarg;
     }
     if (options.help || options.version) return options;
   }
+  if (options.offline) options.any_layout = true;
   // Whatever follows "--" is a path.
   for (int i = optind; i < argc; ++i) options.archives.emplace_back(argv[i]);
   return options;

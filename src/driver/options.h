@@ -9,8 +9,11 @@ struct Options {
   std::string_view directory = ".";        // -C, --directory
   bool dir_per_archive = false;            // -d, --dir-per-archive
   std::string_view table = "base64.conf";  // -t, --table
+  bool table_given = false;                // -t named the table
   bool list = false;                       // -l, --list
   bool quiet = false;                      // -q, --quiet
+  bool any_layout = false;                 // -a, --any-layout
+  bool offline = false;                    // --offline (implies -a)
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

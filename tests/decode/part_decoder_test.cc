@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "output_dir.h"
 #include "test_support.h"
@@ -40,6 +41,31 @@ class PartDecoderTest : public testing::Test {
       decoder.finish();
       status_ = write_part(decoder, path);
     });
+  }
+
+  // The same through feed_filtered; the filter sees the decoded body.
+  Outcome write_filtered(std::string_view body, int is_base64,
+                         const std::string& path, const PartFilter& filter) {
+    return run_captured([&] {
+      const DirectoryFd root = open_output_root(".");
+      PartDecoder decoder(is_base64, root.get(), true);
+      feed_filtered(decoder, body, filter);
+      decoder.finish();
+      status_ = write_part(decoder, path);
+    });
+  }
+
+  // Decodes `body` both ways: the files must be equal, and are returned.
+  std::string write_both(std::string_view body, int is_base64) {
+    write(body, is_base64, "whole.bin");
+    EXPECT_EQ(status_, 0);
+    write_filtered(
+        body, is_base64, "filtered.bin",
+        [](std::string_view decoded, const PieceWriter& out) { out(decoded); });
+    EXPECT_EQ(status_, 0);
+    std::string whole = read_file("whole.bin");
+    EXPECT_TRUE(read_file("filtered.bin") == whole);
+    return whole;
   }
 
   ScopedTempDir dir_;
@@ -155,9 +181,7 @@ TEST_F(PartDecoderTest, LargeBase64BodiesMatchTheOriginal) {
        {BLOCK / 4 * 3, BLOCK / 4 * 3 + 1, BLOCK / 4 * 3 + 2, 3 * BLOCK + 5}) {
     const std::string data = test_support::pseudo_random_bytes(size, 3);
     for (const bool pad : {true, false}) {
-      write(reference_base64(data, pad), 1, "big.bin");
-      EXPECT_EQ(status_, 0);
-      const std::string written = read_file("big.bin");
+      const std::string written = write_both(reference_base64(data, pad), 1);
       EXPECT_EQ(written.size(), data.size()) << size << " pad " << pad;
       EXPECT_TRUE(written == data) << size << " pad " << pad;
     }
@@ -177,10 +201,35 @@ TEST_F(PartDecoderTest, QuotedPrintableAcrossTheBlockEnd) {
   for (const auto& c : cases) {
     for (std::size_t back = 1; back <= 4; ++back) {
       const std::string lead(BLOCK - back, 'x');
-      write(lead + c.tail, 0, "big.txt");
-      const std::string written = read_file("big.txt");
+      const std::string written = write_both(lead + c.tail, 0);
       EXPECT_TRUE(written == lead + c.decoded) << c.tail << " at -" << back;
     }
+  }
+}
+
+// The filter's pieces reach the file in order, however small or large each
+// is (small ones are gathered, large ones go straight through).
+TEST_F(PartDecoderTest, FilteredPiecesArriveInOrder) {
+  const std::string big = test_support::pseudo_random_bytes(BLOCK / 2, 5);
+  const std::string huge = test_support::pseudo_random_bytes(2 * BLOCK, 6);
+  const std::vector<std::vector<std::string>> layouts = {
+      {"<p>", big, "</p>", "x"},
+      {big, "a", huge, "b", big},
+      std::vector<std::string>(3 * BLOCK / 1000, std::string(999, 'q')),
+      {},
+  };
+  for (const auto& pieces : layouts) {
+    std::string expected;
+    for (const std::string& piece : pieces) expected += piece;
+    const Outcome outcome =
+        write_filtered("raw body", 2, "out.html",
+                       [&](std::string_view decoded, const PieceWriter& out) {
+                         EXPECT_EQ(decoded, "raw body");
+                         for (const std::string& piece : pieces) out(piece);
+                       });
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(outcome.out, "Zapis souboru out.html, enc: 2\n");
+    EXPECT_TRUE(read_file("out.html") == expected) << pieces.size();
   }
 }
 

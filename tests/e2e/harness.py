@@ -65,6 +65,7 @@ class Result:
     tree: dict  # relative path -> bytes (file), DIR (directory) or Symlink
     before: dict = field(default_factory=dict)  # the tree before the run
     root: str = ""  # the temporary directory (removed after run() returns)
+    stderr: bytes = b""  # what reached standard error (not on a terminal)
 
     def created(self):
         """Entries that are new or changed by the run, and those it removed
@@ -182,6 +183,7 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
                                 for a in args]
         if terminal:
             stdout, status = _run_on_terminal(command, root)
+            stderr = b""
         else:
             proc = subprocess.run(command, cwd=root, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE,
@@ -189,9 +191,10 @@ def run(archives=None, args=None, conf=True, files=None, setup=None,
                                   timeout=TIMEOUT_SECONDS,
                                   preexec_fn=preexec_fn)
             stdout, status = proc.stdout, proc.returncode
+            stderr = proc.stderr
         if status < 0:  # killed by a signal: report it the way a shell would
             status = 128 - status
-        return Result(stdout, status, snapshot(root), before, root)
+        return Result(stdout, status, snapshot(root), before, root, stderr)
     finally:
         if not keep:
             shutil.rmtree(root, ignore_errors=True)

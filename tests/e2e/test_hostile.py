@@ -160,6 +160,47 @@ class Traversal(Outside):
         expected["dir"] = h.DIR
         self.assertEqual(r.created(), expected)
 
+    def test_url_forms_under_any_layout(self):
+        # --any-layout makes names from URLs: none of these reaches outside
+        # the output directory, under -C and -d alike, and a link already
+        # there that leads out is refused as in the default mode.
+        tag = b"mimeunpack-hostile-%d" % os.getpid()
+        locations = [b"http://h/../../etc/passwd", b"file:///etc/passwd",
+                     b"file:///C:/../../" + tag, b"%2e%2e/%2e%2e/" + tag,
+                     b"https://h/%2e%2e/%2E%2E/x", b"..\\..\\" + tag,
+                     b"file://srv/share/..\\..\\y", b"/" + tag,
+                     b"https://h/" + b"s" * 300 + b"/" + b"t" * 300 + b".png",
+                     b"cid:../../" + tag]
+        same = 10_000
+        arc = (b"Content-Type: multipart/mixed; boundary=b\n\n" + b"".join(
+            b"--b\nContent-Location: " + loc + b"\n\nx\n"
+            for loc in locations) + b"--b\nContent-Location: ../same\n\n1\n"
+            * same + b"--b--\n")
+        modes = [([], ""), (["-C", "out"], "out/"), (["-d"], "a/"),
+                 (["-dC", "out"], "out/a/")]
+        for options, where in modes:
+            with self.subTest(options=options):
+                r = self.run_tool({"a.mht": arc}, files={"out": h.DIR},
+                                  args=["-aq"] + options + ["a.mht"],
+                                  conf=None)
+                self.assertEqual((r.stdout, r.status), (b"", 0))
+                files = {k: v for k, v in r.created().items()
+                         if v is not h.DIR}
+                self.assertEqual(len(files), len(locations) + same)
+                for name in files:
+                    self.assertTrue(name.startswith(where), name)
+                    self.assertTrue(all(len(c) <= 255
+                                        for c in name.split("/")), name)
+                self.assertEqual(files[where + "same"], b"1")
+                self.assertEqual(files[where + "same-%d" % same], b"1")
+                self.assertFalse(os.path.lexists(b"/" + tag))
+        r = self.run_tool({"a.mht": arc}, files={"out/h": h.Symlink("..")},
+                          args=["-a", "-C", "out", "a.mht"], conf=None)
+        self.assertEqual(r.stdout, progress(1, "a.mht") +
+                         unsafe(b"h/etc/passwd"))
+        self.assertEqual(r.status, 252)
+        self.assertEqual(r.created(), {})
+
 
 class TerminalNames(Outside):
     """On a terminal every name is shown with its control bytes, stray bytes

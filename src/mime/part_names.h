@@ -1,0 +1,61 @@
+// Where each part of a MIME archive is written: a relative path beneath the
+// output directory, made from the part's location, Content-ID or type, safe
+// whatever the archive says, and unique within the archive.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+// Longest name component and longest relative path handed out. The path
+// keeps room below PATH_MAX for the output directory's own prefix and for
+// the "-N" that tells equal names apart.
+inline constexpr std::size_t MAX_COMPONENT_BYTES = 255;
+inline constexpr std::size_t MAX_PATH_BYTES = 3840;
+
+// What names a part.
+struct PartNaming {
+  std::string_view location;       // Content-Location, possibly relative
+  std::string_view base_location;  // the enclosing one, for relative ones
+  std::string_view content_id;     // without angle brackets
+  std::string_view content_type;   // "type/subtype", lower-cased
+  std::size_t index = 1;           // the part's place in the archive, from 1
+};
+
+// ".html", ".png"... for a content type; empty when none is known.
+std::string extension_for_type(std::string_view content_type);
+
+// The relative path a location names, before safety rules: file URLs lose
+// their drive or share, http(s) ones keep their host, "cid:X" is cid/X.
+// Empty when the location names no file (data:, about:, no location...).
+std::string path_from_location(std::string_view location,
+                               std::string_view base_location = {});
+
+// Applies the safety rules: empty, "." and ".." components dropped, bytes a
+// file system refuses (NUL, control bytes) replaced by "_", components cut
+// to MAX_COMPONENT_BYTES and the path to MAX_PATH_BYTES with a short hash
+// of what was cut. Never absolute; empty only when `path` has no name.
+std::string safe_relative_path(std::string_view path);
+
+// The full rule for one part. A single-part archive without a location is
+// named after the archive (`archive_stem`, "report" for report.mht).
+std::string part_path(const PartNaming& part, std::string_view archive_stem,
+                      bool single_part);
+
+// Hands out the names of one archive: a name already given (as a file, or
+// as a directory on another file's way) comes back with "-2", "-3"...
+// before its extension, so no part overwrites another. Amortised constant
+// time per name, however many parts share one.
+class PartNameAllocator {
+ public:
+  std::string allocate(std::string path);
+
+ private:
+  std::unordered_set<std::string> files_;
+  std::unordered_set<std::string> directories_;
+  std::unordered_map<std::string, std::size_t> next_suffix_;
+
+  std::string free_variant(const std::string& path, bool as_directory);
+};

@@ -1,0 +1,270 @@
+"""Opens a local HTML file in headless Chromium with every network request
+blocked and reports which sub-resources (images, stylesheets, scripts,
+fonts...) loaded from disk and which failed.
+
+Chromium is driven over the DevTools protocol on a pipe
+(--remote-debugging-pipe: JSON messages ended by NUL, commands on the
+child's fd 3, replies and events on its fd 4). Requests for anything but
+file: URLs are failed in the Fetch domain before they leave the browser;
+the host resolver knows no host either, as a second fence.
+
+    python3 chromium_page.py PAGE.html     prints the result as JSON
+Exits 77 when no Chromium is installed ($CHROMIUM, else chromium on PATH).
+"""
+
+import fcntl
+import json
+import os
+import pathlib
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+
+SKIP = 77
+BLOCKED = "net::ERR_BLOCKED_BY_CLIENT"
+
+FLAGS = [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+    "--no-first-run", "--no-default-browser-check",
+    "--disable-background-networking", "--disable-component-update",
+    "--disable-sync", "--disable-extensions", "--disable-default-apps",
+    "--metrics-recording-only", "--mute-audio",
+    "--host-resolver-rules=MAP * ~NOTFOUND",
+    "--remote-debugging-pipe",
+]
+
+
+# Debian's /usr/bin/chromium is a shell script that adds flags of its own
+# (extensions among them); the browser itself is beside its libraries.
+DEBIAN_BINARY = "/usr/lib/chromium/chromium"
+
+
+def chromium():
+    """The Chromium binary, or None when none is installed."""
+    chosen = os.environ.get("CHROMIUM")
+    if chosen:
+        return chosen if os.access(chosen, os.X_OK) else None
+    if os.access(DEBIAN_BINARY, os.X_OK):
+        return DEBIAN_BINARY
+    return shutil.which("chromium")
+
+
+@dataclass
+class Request:
+    url: str
+    type: str  # Image, Stylesheet, Script, Font, Document...
+    status: int = 0  # from the response, 0 when there was none
+    error: str = ""  # errorText of a failed load, empty when it loaded
+    finished: bool = False
+
+
+@dataclass
+class PageLoad:
+    page: str  # the file: URL opened
+    requests: list = field(default_factory=list)  # sub-resources, in order
+
+    def loaded(self):
+        return [r.url for r in self.requests if r.finished and not r.error]
+
+    def failed(self):
+        return [(r.url, r.error or "unfinished") for r in self.requests
+                if r.error or not r.finished]
+
+    def blocked(self):
+        # Chromium names the blocker: "...BY_CLIENT.Inspector" for Fetch.
+        return [r.url for r in self.requests if r.error.startswith(BLOCKED)]
+
+    def as_json(self):
+        return {"page": self.page, "loaded": self.loaded(),
+                "failed": self.failed(), "blocked": self.blocked(),
+                "requests": [r.__dict__ for r in self.requests]}
+
+
+def _above_4(fd):
+    moved = fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 5)
+    os.close(fd)
+    return moved
+
+
+class DevTools:
+    """One Chromium process and the pipe to it."""
+
+    def __init__(self, binary, profile):
+        # Above fd 4, so that the child's dup2 onto 3 and 4 always copies
+        # (a dup2 onto itself would keep the close-on-exec flag).
+        to_child_r, self._to_child = map(_above_4, os.pipe())
+        self._from_child, from_child_w = map(_above_4, os.pipe())
+
+        def on_fds_3_and_4():
+            os.dup2(to_child_r, 3)
+            os.dup2(from_child_w, 4)
+
+        # Descriptors Python opens are not inherited; the two dup2 copies
+        # are, and close_fds=False keeps them past the fork.
+        self.process = subprocess.Popen(
+            [binary, *FLAGS, "--user-data-dir=" + profile, "about:blank"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, close_fds=False,
+            preexec_fn=on_fds_3_and_4)
+        os.close(to_child_r)
+        os.close(from_child_w)
+        self._buffer = b""
+        self._next_id = 0
+        self.events = []  # (method, params, sessionId) not yet handled
+
+    def close(self):
+        try:
+            self.send("Browser.close")
+        except OSError:
+            pass
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        os.close(self._to_child)
+        os.close(self._from_child)
+
+    def send(self, method, params=None, session=None):
+        self._next_id += 1
+        message = {"id": self._next_id, "method": method,
+                   "params": params or {}}
+        if session:
+            message["sessionId"] = session
+        data = json.dumps(message).encode() + b"\0"
+        while data:
+            data = data[os.write(self._to_child, data):]
+        return self._next_id
+
+    def receive(self, deadline):
+        """The next message, or None when the deadline passes."""
+        while b"\0" not in self._buffer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            ready, _, _ = select.select([self._from_child], [], [], left)
+            if not ready:
+                return None
+            chunk = os.read(self._from_child, 1 << 16)
+            if not chunk:
+                raise RuntimeError("chromium closed the DevTools pipe")
+            self._buffer += chunk
+        message, self._buffer = self._buffer.split(b"\0", 1)
+        return json.loads(message)
+
+    def call(self, method, params=None, session=None, timeout=30):
+        """Sends a command and waits for its reply; events that arrive in
+        the meantime are kept in self.events."""
+        wanted = self.send(method, params, session)
+        deadline = time.monotonic() + timeout
+        while True:
+            message = self.receive(deadline)
+            if message is None:
+                raise TimeoutError(method)
+            if message.get("id") == wanted:
+                if "error" in message:
+                    raise RuntimeError("%s: %s" % (method, message["error"]))
+                return message.get("result", {})
+            if "method" in message:
+                self.events.append(message)
+
+
+def load_page(path, timeout=60, settle=0.5):
+    """Opens `path` and waits for its load event and then for `settle`
+    seconds without network activity; returns a PageLoad."""
+    binary = chromium()
+    if not binary:
+        raise FileNotFoundError("chromium is not installed")
+    url = pathlib.Path(path).resolve().as_uri()
+    with tempfile.TemporaryDirectory(prefix="chromium-profile-") as profile:
+        tools = DevTools(binary, profile)
+        try:
+            return _load(tools, url, timeout, settle)
+        finally:
+            tools.close()
+
+
+def _load(tools, url, timeout, settle):
+    deadline = time.monotonic() + timeout
+    target = tools.call("Target.createTarget", {"url": "about:blank"})
+    session = tools.call("Target.attachToTarget",
+                         {"targetId": target["targetId"],
+                          "flatten": True})["sessionId"]
+    tools.call("Fetch.enable", {"patterns": [{"urlPattern": "*"}]}, session)
+    tools.call("Network.enable", {}, session)
+    tools.call("Network.setCacheDisabled", {"cacheDisabled": True}, session)
+    tools.call("Page.enable", {}, session)
+    tools.events.clear()  # about:blank's own events
+    tools.send("Page.navigate", {"url": url}, session)
+
+    result = PageLoad(url)
+    by_id = {}
+    loaded = False
+    quiet_since = time.monotonic()
+    while True:
+        now = time.monotonic()
+        if now > deadline:
+            raise TimeoutError("the page did not finish loading: " + url)
+        if loaded and now - quiet_since >= settle and all(
+                r.finished or r.error for r in by_id.values()):
+            return result
+        if tools.events:
+            message = tools.events.pop(0)
+        else:
+            message = tools.receive(min(deadline, now + settle / 2))
+            if message is None or "method" not in message:
+                continue
+        if message.get("sessionId") != session:
+            continue
+        method, params = message["method"], message.get("params", {})
+        quiet_since = time.monotonic()
+        if method == "Fetch.requestPaused":
+            if params["request"]["url"].startswith("file:"):
+                tools.send("Fetch.continueRequest",
+                           {"requestId": params["requestId"]}, session)
+            else:
+                tools.send("Fetch.failRequest",
+                           {"requestId": params["requestId"],
+                            "errorReason": "BlockedByClient"}, session)
+        elif method == "Page.loadEventFired":
+            loaded = True
+        elif method == "Network.requestWillBeSent":
+            request_url = params["request"]["url"]
+            if request_url == url or request_url.startswith("data:"):
+                continue
+            request = by_id.get(params["requestId"])
+            if request is None or request.url != request_url:
+                request = Request(request_url, params.get("type", "Other"))
+                by_id[params["requestId"]] = request
+                result.requests.append(request)
+        elif method == "Network.responseReceived":
+            request = by_id.get(params["requestId"])
+            if request:
+                request.status = params["response"].get("status", 0)
+        elif method == "Network.loadingFinished":
+            request = by_id.get(params["requestId"])
+            if request:
+                request.finished = True
+        elif method == "Network.loadingFailed":
+            request = by_id.get(params["requestId"])
+            if request:
+                request.error = params.get("errorText") or "failed"
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    if not chromium():
+        print("chromium_page: chromium is not installed; skipped",
+              file=sys.stderr)
+        sys.exit(SKIP)
+    json.dump(load_page(sys.argv[1]).as_json(), sys.stdout, indent=1)
+    print()
+
+
+if __name__ == "__main__":
+    main()

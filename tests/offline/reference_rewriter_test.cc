@@ -1,0 +1,395 @@
+#include "reference_rewriter.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The archive the cases refer to: what the resolver answers for a
+// reference, looked up after the base (when there is one) is prefixed.
+const std::map<std::string, std::string, std::less<>> HELD = {
+    {"a.png", "img/a.png"},
+    {"b.png", "img/b.png"},
+    {"a.js", "js/a.js"},
+    {"s.css", "css/s.css"},
+    {"https://h/s.css", "h/s.css"},
+    {"cid:part1@h", "cid/part1%40h"},
+    {"page.html", "other/page.html"},
+    {"x.png?a=1&b=2", "x.png%3Fa=1&b=2"},
+    {"https://h/d/a.png", "h/d/a.png"},
+    {"space.png", "d/a b.png"},  // unencoded: the rewriter must encode it
+    {"caf\xc3\xa9.png", "caf%C3%A9.png"},
+};
+
+struct Case {
+  const char* what;
+  PartSyntax syntax;
+  std::string charset;
+  std::string input;
+  std::string expected;  // the same as input: nothing is rewritten
+  std::vector<std::string> asked = {};  // references the resolver saw
+};
+
+const PartSyntax HTML = PartSyntax::html;
+const PartSyntax CSS = PartSyntax::css;
+
+const Case CASES[] = {
+    {"double quotes",
+     HTML,
+     "",
+     "<img src=\"a.png\">",
+     "<img src=\"img/a.png\">",
+     {"a.png"}},
+    {"single quotes", HTML, "", "<img src='a.png' >", "<img src='img/a.png' >"},
+    {"no quotes", HTML, "", "<img src=a.png alt=x>",
+     "<img src=img/a.png alt=x>"},
+    {"no quotes before >", HTML, "", "<img src=a.png>", "<img src=img/a.png>"},
+    {"spaces around =", HTML, "", "<img src = \"a.png\">",
+     "<img src = \"img/a.png\">"},
+    {"upper case", HTML, "", "<IMG SRC=\"a.png\"><Link HREF='s.css'>",
+     "<IMG SRC=\"img/a.png\"><Link HREF='css/s.css'>"},
+    {"href", HTML, "", "<link rel=stylesheet href=\"https://h/s.css\">",
+     "<link rel=stylesheet href=\"h/s.css\">"},
+    {"script src", HTML, "", "<script src=\"a.js\"></script>",
+     "<script src=\"js/a.js\"></script>"},
+    {"poster", HTML, "", "<video poster=\"a.png\"></video>",
+     "<video poster=\"img/a.png\"></video>"},
+    {"data", HTML, "", "<object data=\"a.png\"></object>",
+     "<object data=\"img/a.png\"></object>"},
+    {"background", HTML, "", "<body background=a.png>",
+     "<body background=img/a.png>"},
+    {"xlink:href", HTML, "", "<svg><image xlink:href=\"a.png\"/></svg>",
+     "<svg><image xlink:href=\"img/a.png\"/></svg>"},
+    {"cid", HTML, "", "<img src=\"cid:part1@h\">",
+     "<img src=\"cid/part1%40h\">"},
+    {"white space around the url", HTML, "", "<img src=\" a.png\n\">",
+     "<img src=\" img/a.png\n\">"},
+    {"srcset candidates",
+     HTML,
+     "",
+     "<img srcset=\"a.png 1x, b.png 2x\" src=a.png>",
+     "<img srcset=\"img/a.png 1x, img/b.png 2x\" src=img/a.png>",
+     {"a.png", "b.png", "a.png"}},
+    {"srcset without descriptors",
+     HTML,
+     "",
+     "<img srcset=\"a.png, b.png,\"><img srcset=a.png,b.png>",
+     "<img srcset=\"img/a.png, img/b.png,\"><img srcset=a.png,b.png>",
+     {"a.png", "b.png", "a.png,b.png"}},
+    {"srcset descriptors in parentheses", HTML, "",
+     "<img srcset='a.png (x, y) 100w ,  b.png'>",
+     "<img srcset='img/a.png (x, y) 100w ,  img/b.png'>"},
+    {"imagesrcset", HTML, "", "<link imagesrcset=\"a.png 2x\">",
+     "<link imagesrcset=\"img/a.png 2x\">"},
+    {"style attribute", HTML, "",
+     "<p style=\"background:url(a.png)\" STYLE='x:URL( \"b.png\" )'>",
+     "<p style=\"background:url(img/a.png)\" STYLE='x:URL( \"img/b.png\" )'>"},
+    {"style attribute with entity quotes", HTML, "",
+     "<p style=\"background-image: url(&quot;a.png&quot;);\">",
+     "<p style=\"background-image: url(&quot;img/a.png&quot;);\">"},
+    {"style element", HTML, "",
+     "<style>@import \"s.css\";@IMPORT url(s.css);\n"
+     "p{background:url('a.png')}</style>",
+     "<style>@import \"css/s.css\";@IMPORT url(css/s.css);\n"
+     "p{background:url('img/a.png')}</style>"},
+    {"entities decoded, ampersand escaped",
+     HTML,
+     "",
+     "<a href=\"x.png?a=1&amp;b=2\">",
+     "<a href=\"x.png%3Fa=1&amp;b=2\">",
+     {"x.png?a=1&b=2"}},
+    {"numeric entities", HTML, "",
+     "<img src=\"a&#46;png\" srcset='a&#x2E;png'>",
+     "<img src=\"img/a.png\" srcset='img/a.png'>"},
+    {"entity for a non-ASCII letter",
+     HTML,
+     "",
+     "<img src=\"caf&eacute;.png\">",
+     "<img src=\"caf&eacute;.png\">",
+     {}},
+    {"fragment kept",
+     HTML,
+     "",
+     "<a href=\"page.html#sec\">",
+     "<a href=\"other/page.html#sec\">",
+     {"page.html"}},
+    {"fragment only",
+     HTML,
+     "",
+     "<a href=\"#top\"><a href=''>",
+     "<a href=\"#top\"><a href=''>",
+     {}},
+    {"unknown reference left",
+     HTML,
+     "",
+     "<img src=\"unknown.png\"><a href=\"https://elsewhere/\">",
+     "<img src=\"unknown.png\"><a href=\"https://elsewhere/\">",
+     {"unknown.png", "https://elsewhere/"}},
+    {"other attributes left",
+     HTML,
+     "",
+     "<img alt=\"a.png\" title=a.png>",
+     "<img alt=\"a.png\" title=a.png>",
+     {}},
+    {"comments",
+     HTML,
+     "",
+     "<!-- <img src=\"a.png\"> --><!--><img src=a.png><!---->"
+     "<!DOCTYPE html><![if !vml]><img src=b.png><![endif]>",
+     "<!-- <img src=\"a.png\"> --><!--><img src=img/a.png><!---->"
+     "<!DOCTYPE html><![if !vml]><img src=img/b.png><![endif]>",
+     {"a.png", "b.png"}},
+    {"scripts untouched",
+     HTML,
+     "",
+     "<script>s = \"<img src='a.png'>\"; t = \"</scrip\";</script >"
+     "<img src=b.png><SCRIPT type=x>url(a.png)</SCRIPT><img src=b.png>",
+     "<script>s = \"<img src='a.png'>\"; t = \"</scrip\";</script >"
+     "<img src=img/b.png><SCRIPT type=x>url(a.png)</SCRIPT><img "
+     "src=img/b.png>",
+     {"b.png", "b.png"}},
+    {"raw text elements",
+     HTML,
+     "",
+     "<title><img src=a.png></title><textarea><img src=a.png></textarea>",
+     "<title><img src=a.png></title><textarea><img src=a.png></textarea>",
+     {}},
+    {"> inside quoted attributes",
+     HTML,
+     "",
+     "<img alt=\"x > y\" src=\"a.png\"><img alt='<img src=\"b.png\">'>",
+     "<img alt=\"x > y\" src=\"img/a.png\"><img alt='<img src=\"b.png\">'>",
+     {"a.png"}},
+    {"end tags and stray <", HTML, "", "a < b</p class=a.png><img src=a.png>",
+     "a < b</p class=a.png><img src=img/a.png>"},
+    {"base href in effect and cleared",
+     HTML,
+     "",
+     "<img src=b.png><base href=\"https://h/d/\"><img src=\"a.png\">",
+     "<img src=img/b.png><base href=\"\"><img src=\"h/d/a.png\">",
+     {"b.png", "https://h/d/|a.png"}},
+    {"base href unquoted", HTML, "",
+     "<base target=_top href=https://h/d/><img src=\"a.png\">",
+     "<base target=_top href=\"\"><img src=\"h/d/a.png\">"},
+    {"base cleared when only a reference before it changes",
+     HTML,
+     "",
+     "<img src=b.png><base href=\"https://h/d/\"><img src=\"x.png\">",
+     "<img src=img/b.png><base href=\"\"><img src=\"x.png\">",
+     {"b.png", "https://h/d/|x.png"}},
+    {"base kept when nothing changes",
+     HTML,
+     "",
+     "<base href=\"https://h/d/\"><img src=\"b.png\">",
+     "<base href=\"https://h/d/\"><img src=\"b.png\">",
+     {"https://h/d/|b.png"}},
+    {"replacement encoded", HTML, "", "<img src=space.png>",
+     "<img src=d/a%20b.png>"},
+    {"utf-8 reference", HTML, "utf-8", "<img src=\"caf\xc3\xa9.png\">",
+     "<img src=\"caf%C3%A9.png\">"},
+    {"windows-1250 high bytes untouched", HTML, "windows-1250",
+     "<p title=\"\x8a\xe8\">\x9a\xfd<img alt='\xe8' src=\"a.png\">\xe8</p>",
+     "<p title=\"\x8a\xe8\">\x9a\xfd<img alt='\xe8' src=\"img/a.png\">"
+     "\xe8</p>"},
+    {"shift_jis backslash in a string is text", HTML, "Shift_JIS",
+     "<style>p{content:\"\x95\x5c\"} q{background:url(a.png)}</style>",
+     "<style>p{content:\"\x95\x5c\"} q{background:url(img/a.png)}</style>"},
+    {"css forms", CSS, "",
+     "@import url(\"s.css\") screen;\n@import 's.css';\n"
+     "a{b:url(a.png)} c{d:url( b.png )}",
+     "@import url(\"css/s.css\") screen;\n@import 'css/s.css';\n"
+     "a{b:url(img/a.png)} c{d:url( img/b.png )}"},
+    {"css comments, strings and other functions",
+     CSS,
+     "",
+     "/* url(a.png) */ p{content:\"url(a.png)\"} q{x:myurl(a.png)}"
+     " r{y:url(a.png#f)}",
+     "/* url(a.png) */ p{content:\"url(a.png)\"} q{x:myurl(a.png)}"
+     " r{y:url(img/a.png#f)}",
+     {"a.png"}},
+    {"css bad and escaped urls",
+     CSS,
+     "",
+     "p{x:url(a\\.png)} q{x:url(a.png b)} r{x:url(a\"b)} s{x:url(a.png)}",
+     "p{x:url(a\\.png)} q{x:url(a.png b)} r{x:url(a\"b)} s{x:url(img/a.png)}",
+     {"a.png"}},
+    {"unterminated markup",
+     HTML,
+     "",
+     "<img src=\"a.png",
+     "<img src=\"a.png",
+     {}},
+    {"unterminated comment",
+     HTML,
+     "",
+     "<!-- <img src=a.png>",
+     "<!-- <img src=a.png>",
+     {}},
+};
+
+std::string resolve_key(std::string_view reference, std::string_view base) {
+  std::string key(base);
+  key += reference;
+  return key;
+}
+
+struct Outcome {
+  RewriteReport report;
+  std::string output;
+  std::vector<std::string> asked;
+};
+
+Outcome run(const Case& c) {
+  Outcome result;
+  const ReferenceResolver resolve =
+      [&result](std::string_view reference,
+                std::string_view base) -> std::optional<std::string> {
+    result.asked.push_back(base.empty() ? std::string(reference)
+                                        : std::string(base) + "|" +
+                                              std::string(reference));
+    const auto hit = HELD.find(resolve_key(reference, base));
+    if (hit == HELD.end()) return std::nullopt;
+    return hit->second;
+  };
+  result.report =
+      rewrite_references(c.input, c.syntax, c.charset, resolve, result.output);
+  return result;
+}
+
+// The same text in UTF-16, with or without a byte order mark.
+std::string utf16(std::string_view ascii, bool little_endian, bool bom) {
+  std::string out;
+  if (bom) out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char c : ascii) {
+    if (little_endian) {
+      out += c;
+      out += '\0';
+    } else {
+      out += '\0';
+      out += c;
+    }
+  }
+  return out;
+}
+
+void check(const Case& c) {
+  SCOPED_TRACE(c.what);
+  const Outcome r = run(c);
+  const bool changes = c.expected != c.input;
+  EXPECT_EQ(r.report.status,
+            changes ? RewriteStatus::rewritten : RewriteStatus::unchanged);
+  EXPECT_EQ(changes ? r.output : c.input, c.expected);
+  if (!changes) {
+    EXPECT_TRUE(r.output.empty());
+  }
+  if (!c.asked.empty() || !changes) {
+    EXPECT_EQ(r.asked, c.asked);
+  }
+  // Streamed, the pieces make the whole file, rewritten or not.
+  std::string streamed;
+  rewrite_references(
+      c.input, c.syntax, c.charset,
+      [](std::string_view reference, std::string_view base) {
+        const auto hit = HELD.find(resolve_key(reference, base));
+        return hit == HELD.end() ? std::nullopt
+                                 : std::optional<std::string>(hit->second);
+      },
+      [&streamed](std::string_view bytes) { streamed.append(bytes); });
+  EXPECT_EQ(streamed, c.expected);
+}
+
+TEST(ReferenceRewriter, Forms) {
+  for (const Case& c : CASES) check(c);
+}
+
+TEST(ReferenceRewriter, Utf16PagesAreRewrittenInUtf16) {
+  const std::string page =
+      "<html><style>p{b:url(a.png)}</style><IMG src=\"a.png#x\" "
+      "srcset='b.png 2x'><!-- <img src=a.png> --><p>\xe9</p></html>";
+  const std::string expected =
+      "<html><style>p{b:url(img/a.png)}</style><IMG src=\"img/a.png#x\" "
+      "srcset='img/b.png 2x'><!-- <img src=a.png> --><p>\xe9</p></html>";
+  struct Form {
+    const char* charset;
+    bool little_endian;
+    bool bom;
+  };
+  for (const Form form :
+       {Form{"", true, true}, Form{"utf-8", true, true},
+        Form{"UTF-16", false, true}, Form{"utf-16le", true, false},
+        Form{"\"utf-16be\"", false, false}, Form{"", true, false}}) {
+    SCOPED_TRACE(form.charset);
+    const Case c{"utf-16", HTML, form.charset,
+                 utf16(page, form.little_endian, form.bom),
+                 utf16(expected, form.little_endian, form.bom)};
+    check(c);
+  }
+  // A character beyond the basic plane (a surrogate pair) and an accented
+  // letter reach the resolver as UTF-8; the replacement is written in
+  // UTF-16.
+  const std::string e_acute("\xE9\x00", 2);
+  const std::string grin("\x3D\xD8\x00\xDE", 4);  // U+1F600
+  const Case non_ascii{
+      "utf-16 non-ASCII",
+      HTML,
+      "",
+      utf16("<img src=\"caf", true, true) + e_acute +
+          utf16(".png\"><img src=\"", true, false) + grin +
+          utf16("\">", true, false),
+      utf16("<img src=\"caf%C3%A9.png\"><img src=\"", true, true) + grin +
+          utf16("\">", true, false),
+      {"caf\xc3\xa9.png", "\xF0\x9F\x98\x80"}};
+  check(non_ascii);
+}
+
+TEST(ReferenceRewriter, UnsupportedCharsetsAreLeftAlone) {
+  const std::string page = "<img src=\"a.png\">";
+  const std::string utf32 = std::string("\xFF\xFE\0\0", 4) + "<\0\0\0";
+  struct Form {
+    std::string charset;
+    std::string bytes;
+  };
+  for (const Form& form :
+       {Form{"ISO-2022-JP", page}, Form{"utf-7", page}, Form{"UTF-32", page},
+        Form{"ibm037", page}, Form{"", utf32}}) {
+    SCOPED_TRACE(form.charset);
+    std::string output = "stale";
+    int asked = 0;
+    const RewriteReport report = rewrite_references(
+        form.bytes, HTML, form.charset,
+        [&asked](std::string_view, std::string_view) {
+          ++asked;
+          return std::optional<std::string>("x");
+        },
+        output);
+    EXPECT_EQ(report.status, RewriteStatus::unsupported_charset);
+    EXPECT_TRUE(output.empty());
+    EXPECT_EQ(asked, 0);
+    std::string streamed;
+    rewrite_references(
+        form.bytes, HTML, form.charset,
+        [](std::string_view, std::string_view) {
+          return std::optional<std::string>("x");
+        },
+        [&streamed](std::string_view bytes) { streamed.append(bytes); });
+    EXPECT_EQ(streamed, form.bytes);
+  }
+}
+
+TEST(ReferenceRewriter, ReportsBaseAndCount) {
+  const Outcome r = run({"", HTML, "",
+                         "<base href=\"https://h/d/\"><base href=other/>"
+                         "<img src=a.png srcset='a.png 1x'>",
+                         ""});
+  EXPECT_EQ(r.report.base, "https://h/d/");
+  EXPECT_TRUE(r.report.base_cleared);
+  EXPECT_EQ(r.report.references, 2U);
+  EXPECT_EQ(r.output,
+            "<base href=\"\"><base href=other/>"
+            "<img src=h/d/a.png srcset='h/d/a.png 1x'>");
+}
+
+}  // namespace
