@@ -124,13 +124,13 @@ void feed_offline_page(PartDecoder& decoder, std::string_view body,
                                         std::string_view base) {
     return links.resolve(index, reference, base);
   };
-  feed_filtered(decoder, body,
-                [&](std::string_view decoded, const PieceWriter& write) {
-                  const RewriteReport report = rewrite_references(
-                      decoded, syntax, leaf.charset, resolve, write);
-                  if (report.status == RewriteStatus::unsupported_charset)
-                    note_charset_not_rewritten(name, leaf.charset);
-                });
+  feed_filtered(
+      decoder, body, [&](std::string_view decoded, const PieceWriter& write) {
+        const RewriteReport report =
+            rewrite_references(decoded, syntax, leaf.charset, resolve, write);
+        if (report.status == RewriteStatus::unsupported_charset)
+          note_charset_not_rewritten(name, leaf.charset);
+      });
 }
 
 // The bytes a part's file would hold, counted without a file.
