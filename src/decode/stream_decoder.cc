@@ -33,6 +33,9 @@ StreamDecoder::StreamDecoder(const Base64Decoder* decoder, VectorLevel level)
     : base64_(decoder), level_(level) {}
 
 void StreamDecoder::feed(std::string_view bytes, DecodeSink& sink) {
+  // Nothing to carry on: an empty run (an empty body's null view among
+  // them) must not reach the copies below.
+  if (bytes.empty()) return;
   if (base64_ == nullptr) {
     feed_quoted_printable(bytes, sink);
     return;

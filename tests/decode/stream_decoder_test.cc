@@ -52,8 +52,13 @@ std::string streamed(VectorLevel level, const std::string& body, bool base64,
                      std::size_t run) {
   StreamDecoder decoder(base64 ? &rfc2045() : nullptr, level);
   StringSink sink;
-  for (std::size_t at = 0; at < body.size(); at += run)
+  // Empty runs with no bytes behind them (an empty body's view) change
+  // nothing, wherever they come.
+  decoder.feed(std::string_view(), sink);
+  for (std::size_t at = 0; at < body.size(); at += run) {
     decoder.feed(std::string_view(body).substr(at, run), sink);
+    decoder.feed(std::string_view(), sink);
+  }
   decoder.finish(sink);
   return sink.text;
 }
