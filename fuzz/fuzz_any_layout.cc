@@ -1,7 +1,9 @@
-// --any-layout's reading of an archive: GMime and the boundary search give
-// the parts, the naming rules their paths. Each input is written to a file
-// and parsed; every body range must lie within the file, and every name
-// must be safe beneath the output directory and given only once.
+// --any-layout's whole path: GMime and the boundary search give the parts,
+// the naming rules their paths, and the parts are written (with --offline's
+// rewriting for every other input) into a scratch directory with links
+// planted in it. Every body range must lie within the file, every name must
+// be safe beneath the output directory and given only once, and nothing
+// beside the scratch directory may change.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,16 +15,14 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "any_layout.h"
 #include "fuzz_support.h"
 #include "mime_archive.h"
+#include "output_dir.h"
 #include "part_names.h"
 #include "path_guard.h"
 
 namespace {
-
-std::string archive_path;
-
-void remove_archive() { ::unlink(archive_path.c_str()); }
 
 void check_name(std::string_view name) {
   if (name.empty()) fuzz_fail("an empty name");
@@ -47,28 +47,20 @@ void check_name(std::string_view name) {
 
 }  // namespace
 
+extern "C" const char* __asan_default_options() {
+  return "quarantine_size_mb=16";
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_setup();
-  std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  pattern += "/mimeunpack-fuzz-any-XXXXXX";
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0) fuzz_fail("mkstemp");
-  ::close(fd);
-  archive_path = pattern;
-  std::atexit(remove_archive);
+  scratch_setup();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  {
-    std::FILE* file = std::fopen(archive_path.c_str(), "wb");
-    if (file == nullptr) fuzz_fail("cannot write the archive");
-    if (size > 0 && std::fwrite(data, 1, size, file) != size)
-      fuzz_fail("cannot write the archive");
-    std::fclose(file);
-  }
-  const int fd = ::open(archive_path.c_str(), O_RDONLY | O_CLOEXEC);
+  scratch_write_archive(data, size);
+  const int fd = ::open(scratch_archive().c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) fuzz_fail("cannot open the archive");
   const MimeArchive archive = parse_mime_archive(fd);
   ::close(fd);
@@ -87,5 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     check_name(name);
     if (!given.insert(name).second) fuzz_fail("a name given twice");
   }
+
+  scratch_enter();
+  try {
+    AnyLayoutOptions options;
+    options.offline = size % 2 == 1;
+    AnyLayoutArchive unpacked(scratch_archive(), options);
+    const DirectoryFd root = open_output_root(".");
+    unpacked.extract(root.get(), "");
+  } catch (const FuzzFatal&) {
+    // A documented fatal condition: the program would print and exit here.
+  }
+  scratch_leave();
   return 0;
 }

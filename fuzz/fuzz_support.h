@@ -2,6 +2,8 @@
 // target catches, and the tool's chatter on standard output goes nowhere.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,3 +19,20 @@ void fuzz_setup();
 
 // Aborts with `what` on standard error: a property the target checks failed.
 [[noreturn]] void fuzz_fail(std::string_view what);
+
+// For targets that write files: a scratch tree (on tmpfs where there is
+// one) holding the archive file, a work directory that serves as the
+// current directory while an input runs, and beside it a directory whose
+// contents must never change. Links planted in the work directory lead
+// beside it (absolute, relative, dangling, to a file) and inside it.
+// Call scratch_setup once from LLVMFuzzerInitialize.
+void scratch_setup();
+// The archive file's path, and writing an input into it.
+const std::string& scratch_archive();
+void scratch_write_archive(const std::uint8_t* data, std::size_t size);
+// Enters the work directory with its links planted.
+void scratch_enter();
+// Checks that nothing beside the work directory was made or changed (and
+// that the current directory is still the work directory), returns to the
+// fuzzer's own directory and empties the work directory.
+void scratch_leave();
