@@ -60,19 +60,22 @@ std::string relative_path(std::string_view from_file,
   return result;
 }
 
-std::string encode_url_path(std::string_view path) {
+void append_percent_escape(std::string& out, unsigned char byte) {
   static constexpr char HEX[] = "0123456789ABCDEF";
+  out += '%';
+  out += HEX[byte >> 4];
+  out += HEX[byte & 0x0F];
+}
+
+std::string encode_url_path(std::string_view path) {
   std::string result;
   result.reserve(path.size());
   for (const char ch : path) {
     const auto c = static_cast<unsigned char>(ch);
-    if (kept_literally(c)) {
+    if (kept_literally(c))
       result += ch;
-    } else {
-      result += '%';
-      result += HEX[c >> 4];
-      result += HEX[c & 0x0F];
-    }
+    else
+      append_percent_escape(result, c);
   }
   return result;
 }

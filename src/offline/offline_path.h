@@ -15,3 +15,6 @@ std::string relative_path(std::string_view from_file, std::string_view to_file);
 // url(): "%", "#", "?", ":", space, quotes, brackets, backslashes, commas,
 // control and non-ASCII bytes. "/" separators stay.
 std::string encode_url_path(std::string_view path);
+
+// Appends `byte` as a percent escape ("%2F"), upper-case hex.
+void append_percent_escape(std::string& out, unsigned char byte);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "offline_path.h"
 #include "page_charset.h"
 
 namespace {
@@ -175,7 +176,6 @@ class Rewrite {
   }
 
   static std::string safe(std::string_view replacement, bool in_attribute) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
     std::string result;
     result.reserve(replacement.size());
     for (const char ch : replacement) {
@@ -185,9 +185,7 @@ class Rewrite {
       } else if (safe_byte(c) || c == '&') {
         result += ch;
       } else {
-        result += '%';
-        result += HEX[c >> 4];
-        result += HEX[c & 0x0F];
+        append_percent_escape(result, c);
       }
     }
     return result;
