@@ -133,7 +133,7 @@ def main():
     parser.add_argument("--binary")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("which", nargs="*", default=["quick"])
-    opts = parser.parse_args()
+    opts = parser.parse_intermixed_args()
     if not os.path.exists("/usr/bin/time"):
         sys.exit("bench/modes.py needs /usr/bin/time (Debian package 'time')")
     chosen = []
