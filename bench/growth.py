@@ -72,6 +72,14 @@ def deep_directories(k):
                     b"quoted-printable", b"x") for i in range(30)])
 
 
+def deep_same_size(k):
+    """480/n parts at depth 112n: the archive keeps its size while the
+    directories deepen (4n is 120 parts at depth 448, 16n 30 at 1,792)."""
+    depth = 112 * k
+    return office([(b"d/" * (depth - 1) + b"p%03d/f.txt" % i,
+                    b"quoted-printable", b"x") for i in range(480 // k)])
+
+
 def boundary_look_alikes(k):
     """One 7bit body of n x 256 KiB holding "--b" on every 4th byte."""
     line = b"x--b" * 19 + b"\r\n"
@@ -159,6 +167,7 @@ def one_line_base64(k):
 FAMILIES = [
     ("deep directories", [], deep_directories),
     ("deep directories", ["-a"], deep_directories),
+    ("deep directories, same size", [], deep_same_size),
     ("plain body (baseline)", ["-a"], plain_body),
     ("--boundary look-alikes in a body", ["-a"], boundary_look_alikes),
     ("nested multiparts with look-alikes", ["-a"], nested_look_alikes),
