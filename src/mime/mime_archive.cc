@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -244,7 +246,7 @@ class Scanner {
   std::string behind_;            // bytes before a delimiter, saved
   std::uint64_t behind_begin_ = 0;
 
-  char byte_at(std::uint64_t pos) const {
+  [[nodiscard]] char byte_at(std::uint64_t pos) const {
     if (window_.holds(pos)) return window_.byte(pos);
     return behind_[static_cast<std::size_t>(pos - behind_begin_)];
   }
@@ -453,7 +455,9 @@ class Scanner {
       return;
     }
     for (;;) {
-      const std::string_view view = window_.from(pos_, SCAN_BLOCK);
+      // Whatever the window holds from here on; a new block only when it
+      // runs out, so that nothing is moved twice.
+      const std::string_view view = window_.from(pos_, 2);
       if (view.size() < 2) {
         finish(window_.size());
         return;
@@ -596,7 +600,8 @@ class Scanner {
   }
 
   // The line end just before `end`, within [begin, end).
-  std::size_t line_end_before(std::uint64_t begin, std::uint64_t end) const {
+  [[nodiscard]] std::size_t line_end_before(std::uint64_t begin,
+                                            std::uint64_t end) const {
     if (end <= begin) return 0;
     const char last = byte_at(end - 1);
     if (last == '\n' && end - 1 > begin && byte_at(end - 2) == '\r') return 2;
