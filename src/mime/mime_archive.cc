@@ -505,11 +505,11 @@ class Scanner {
     const std::string_view shorter =
         rest.ends_with("--") ? rest.substr(0, rest.size() - 2) : rest;
     const std::size_t close_hash = std::hash<std::string_view>{}(shorter);
+    const bool after_line_end = start > 0 && is_line_end(byte_at(start - 1));
     bool found = false;
     for (std::size_t i = 0; i < levels_.size() && !found; ++i) {
       const Level& level = levels_[i];
-      if (start != level.body_begin && !is_line_end(byte_at(start - 1)))
-        continue;
+      if (!after_line_end && start != level.body_begin) continue;
       if (level.hash == open_hash && level.boundary == rest) {
         delimiter.close = false;
       } else if (shorter.size() < rest.size() && level.hash == close_hash &&
