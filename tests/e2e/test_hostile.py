@@ -6,6 +6,8 @@ Run: python3 test_hostile.py [path/to/mimeunpack]
 """
 
 import base64
+import collections
+import email
 import hashlib
 import itertools
 import os
@@ -202,6 +204,48 @@ class Traversal(Outside):
         self.assertEqual(r.status, 252)
         self.assertEqual(r.created(), {})
 
+
+    def test_nested_look_alikes_equal_python_email(self):
+        # Multiparts nested up to eight deep, each body full of lines that
+        # resemble a delimiter of some level: every part comes out as
+        # Python's email package reads it, as a multiset of file contents.
+        rnd = random.Random(1903)
+        pool = [b"b1", b"b10", b"q", b"q-", b"=_P"]
+        forms = [b"--%sx", b"x--%s", b" --%s", b"--%s -x", b"--%s--x"]
+
+        def lines(nl):
+            out = [rnd.choice(forms) % rnd.choice(pool) if rnd.random() < .6
+                   else rnd.choice([b"text", b"", b"-", b"a--"])
+                   for _ in range(rnd.randrange(5))]
+            return b"".join(x + nl for x in out)
+
+        def entity(depth, open_, nl):
+            free = [b for b in pool if b not in open_]
+            if depth < 8 and free and rnd.random() < .6:
+                b = rnd.choice(free)
+                out = (b"Content-Type: multipart/mixed; boundary=\"" + b +
+                       b"\"" + nl + nl + lines(nl))
+                for _ in range(rnd.randint(1, 3)):
+                    out += (b"--" + b + nl +
+                            entity(depth + 1, open_ + [b], nl) + nl)
+                return out + b"--" + b + b"--" + nl + lines(nl)
+            return (b"Content-Type: text/plain" + nl +
+                    b"Content-Transfer-Encoding: 7bit" + nl + nl + lines(nl) +
+                    b"end")
+
+        for n in range(40):
+            nl = rnd.choice([b"\r\n", b"\n"])
+            data = entity(0, [], nl)
+            msg = email.message_from_bytes(data)
+            want = collections.Counter(
+                q.get_payload(decode=True) or b"" for q in msg.walk()
+                if not q.is_multipart())
+            r = self.run_tool({"r.mht": data}, args=["-aq", "r.mht"],
+                              conf=None)
+            self.assertEqual(r.status, 0, n)
+            have = collections.Counter(
+                v for k, v in r.created().items() if isinstance(v, bytes))
+            self.assertEqual(have, want, n)
 
 class TerminalNames(Outside):
     """On a terminal every name is shown with its control bytes, stray bytes
