@@ -21,7 +21,12 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       at_eof(other.at_eof),
       closed(other.closed),
       in_body(other.in_body),
-      hinted(other.hinted) {}
+      hinted(other.hinted),
+      seekable(other.seekable),
+      read_offset(other.read_offset),
+      reread_from(other.reread_from),
+      reread_to(other.reread_to),
+      reread(std::move(other.reread)) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);
@@ -83,6 +88,8 @@ ArchiveReader open_archive(std::string_view path) {
   reader.path = std::string(path);
   reader.file = open_for_reading(reader.path);
   if (reader.file < 0) fail_cannot_open(path);
+  struct stat info {};
+  reader.seekable = ::fstat(reader.file, &info) == 0 && S_ISREG(info.st_mode);
   reader.block.reserve_more(READ_BLOCK);
 
   for (;;) {

@@ -270,6 +270,13 @@ void fail_part_format() {
   fatal(STATUS_BAD_FORMAT, "Chyba. Soubor zrejme nema spravny format.\n");
 }
 
+void fail_header_line_too_long(std::string_view path, std::size_t limit) {
+  std::string message = "Chyba. Soubor ";
+  message.append(shown(path)).append(" ma radek hlavicky delsi nez ");
+  message.append(std::to_string(limit)).append(" bajtu.\n");
+  fatal(STATUS_BAD_FORMAT, message);
+}
+
 void fail_table_missing(std::string_view file) {
   std::string message = "Chyba. Tabulka rozlozeni [";
   message.append(shown(file)).append("] nenalezena.\n");

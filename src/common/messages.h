@@ -75,6 +75,10 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_cannot_make_directory(std::string_view name);
 [[noreturn]] void fail_header();
 [[noreturn]] void fail_part_format();
+// A header line (before the first boundary, or one of a part's four) is
+// longer than `limit` bytes: no archive needs one, and it would be held whole.
+[[noreturn]] void fail_header_line_too_long(std::string_view path,
+                                            std::size_t limit);
 // `file` is the table file's name as given (base64.conf by default).
 [[noreturn]] void fail_table_missing(std::string_view file);
 [[noreturn]] void fail_table_format(std::string_view file,
