@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <utility>
 
+#include "file_open.h"
 #include "messages.h"
 
 ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
@@ -37,10 +37,7 @@ namespace {
 int open_for_reading(const std::string& path) {
   // Non-blocking, so that a FIFO without a writer does not hang the open;
   // reading then blocks again as usual.
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
