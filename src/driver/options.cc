@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -40,11 +41,10 @@ constexpr std::array ROWS{
 
 // Every row has a text, and a value's name exactly when it takes a value.
 constexpr bool usage_matches_rows() {
-  for (const OptionRow& row : ROWS)
-    if (row.usage == nullptr ||
-        row.usage->value.empty() != (row.value == nullptr))
-      return false;
-  return true;
+  return std::ranges::all_of(ROWS, [](const OptionRow& row) {
+    return row.usage != nullptr &&
+           row.usage->value.empty() == (row.value == nullptr);
+  });
 }
 static_assert(usage_matches_rows());
 
