@@ -150,27 +150,56 @@ void say_main_page(std::string_view path) {
   write_out("\n");
 }
 
+namespace {
+
+const UsageOption* usage_options = nullptr;
+std::size_t usage_option_count = 0;
+
+// Where an option's text starts on its line, and on the lines after.
+constexpr std::size_t USAGE_TEXT_COLUMN = 26;
+
+void write_usage_line(std::string_view left, std::string_view text) {
+  std::string line(left);
+  line.resize(
+      left.size() < USAGE_TEXT_COLUMN ? USAGE_TEXT_COLUMN : left.size() + 1,
+      ' ');
+  line.append(text).append("\n");
+  write_out(line);
+}
+
+}  // namespace
+
+void set_usage_options(const UsageOption* options, std::size_t count) {
+  usage_options = options;
+  usage_option_count = count;
+}
+
 void say_help() {
   write_out(
       "Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"
       "Rozbali jednosouborove webove archivy (.mht) do souboru a adresaru.\n"
-      "\n"
-      "  -C, --directory ADR     zapise vse pod adresar ADR misto aktualniho\n"
-      "  -d, --dir-per-archive   kazdy archiv do adresare podle jeho jmena\n"
-      "                          (report.mht do report/)\n"
-      "  -t, --table SOUBOR      abeceda base64 ze SOUBORU misto base64.conf\n"
-      "  -l, --list              nic nezapise, jen vypise casti archivu\n"
-      "  -q, --quiet             bez hlaseni o postupu (chyby se vypisi)\n"
-      "  -a, --any-layout        casti podle hlavicek MIME v jakemkoli\n"
-      "                          poradi (archivy z prohlizecu; bez "
-      "base64.conf)\n"
-      "      --offline           jako -a a odkazy stranek vedou na zapsane\n"
-      "                          soubory; nakonec vypise hlavni stranku\n"
-      "  -h, --help              tato napoveda\n"
-      "  -V, --version           verze programu\n"
-      "  --                      konec prepinacu, dale jen archivy\n"
-      "\n"
-      "Vse ostatni: man mimeunpack\n");
+      "\n");
+  for (std::size_t i = 0; i < usage_option_count; ++i) {
+    const UsageOption& option = usage_options[i];
+    std::string left = "  ";
+    if (option.letter != 0)
+      left.append({'-', option.letter}).append(", ");
+    else
+      left.append("    ");
+    left.append("--").append(option.name);
+    if (!option.usage->value.empty())
+      left.append(" ").append(option.usage->value);
+    std::string_view text = option.usage->text;
+    for (;;) {
+      const std::size_t end = text.find('\n');
+      write_usage_line(left, text.substr(0, end));
+      if (end == std::string_view::npos) break;
+      text.remove_prefix(end + 1);
+      left.clear();
+    }
+  }
+  write_usage_line("  --", "konec prepinacu, dale jen archivy");
+  write_out("\nVse ostatni: man mimeunpack\n");
 }
 
 void say_version() { write_out("mimeunpack " MIMEUNPACK_VERSION "\n"); }
@@ -268,6 +297,13 @@ void fail_header() { fatal(STATUS_BAD_FORMAT, {}); }
 
 void fail_part_format() {
   fatal(STATUS_BAD_FORMAT, "Chyba. Soubor zrejme nema spravny format.\n");
+}
+
+void fail_header_line_too_long(std::string_view path, std::size_t limit) {
+  std::string message = "Chyba. Soubor ";
+  message.append(shown(path)).append(" ma radek hlavicky delsi nez ");
+  message.append(std::to_string(limit)).append(" bajtu.\n");
+  fatal(STATUS_BAD_FORMAT, message);
 }
 
 void fail_table_missing(std::string_view file) {

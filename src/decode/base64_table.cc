@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -11,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "file_open.h"
 #include "messages.h"
 
 Base64table base64table;
@@ -74,10 +74,8 @@ std::optional<ConfFault> parse_conf(std::string_view content,
 // Opened without waiting for a writer, as an archive is: a FIFO by that
 // name gives what it holds, and nothing when no one writes to it.
 std::FILE* open_conf() {
-  int fd;
-  do {
-    fd = ::open(table_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  const int fd =
+      open_retrying(table_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
