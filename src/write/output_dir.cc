@@ -248,7 +248,7 @@ int DirectoryCache::reach(const std::string& dir, Reach& result) {
     return root_;
   }
   // Too long for the kernel as a whole: it fails as it always has.
-  if (dir.size() >= PATH_MAX) return fall_back(dir, want, result);
+  if (dir.size() >= PATH_MAX) return fall_back(dir, result);
 
   // The levels this directory shares with the trail, whole components.
   std::size_t same = 0;
@@ -282,14 +282,22 @@ int DirectoryCache::reach(const std::string& dir, Reach& result) {
   }
   last_key_.clear();
   const std::size_t target = ends.size();
+  // What was reached on the way stays the trail: no link was followed.
+  const auto settle = [&] {
+    trail_.assign(want, 0, levels_.empty() ? 0 : levels_.back().end);
+    return fall_back(dir, result);
+  };
   if (level == target) {
     result = Reach::reached;
     return from;
   }
+#ifdef MIMEUNPACK_HAVE_OPENAT2
+  bool several = !walk_forced && !kernel_lacks_openat2;
+#endif
   while (level < target) {
     const std::size_t begin = level == 0 ? 0 : ends[level - 1] + 1;
 #ifdef MIMEUNPACK_HAVE_OPENAT2
-    if (target - level > 1 && !walk_forced && !kernel_lacks_openat2) {
+    if (target - level > 1 && several) {
       // Several levels at once when they exist (a sibling's tree); else
       // the parent, for a part whose own directory is new.
       int fd = open_beneath(from, want.substr(begin), true);
@@ -305,7 +313,8 @@ int DirectoryCache::reach(const std::string& dir, Reach& result) {
         from = fd;
         continue;
       }
-      if (errno != ENOENT) return fall_back(dir, want, result);
+      if (errno != ENOENT) return settle();
+      several = false;  // what is missing is made level by level
     }
 #endif
     // One level at a time, made where missing; a link or anything else
@@ -313,7 +322,7 @@ int DirectoryCache::reach(const std::string& dir, Reach& result) {
     const std::string name = want.substr(begin, ends[level] - begin);
     int fd = open_child(from, name);
     if (fd < 0 && errno == ENOENT) fd = make_child(from, name);
-    if (fd < 0) return fall_back(dir, want, result);
+    if (fd < 0) return settle();
     set_level(level++, ends, DirectoryFd::owned(fd));
     from = fd;
   }
@@ -342,10 +351,7 @@ void DirectoryCache::set_level(std::size_t level,
   }
 }
 
-int DirectoryCache::fall_back(const std::string& dir, const std::string& want,
-                              Reach& result) {
-  // What was reached on the way stays the trail: no link was followed.
-  trail_.assign(want, 0, levels_.empty() ? 0 : levels_.back().end);
+int DirectoryCache::fall_back(const std::string& dir, Reach& result) {
   last_ = reach_directory(root_, dir, true);
   result = last_.result;
   return last_.dir.get();

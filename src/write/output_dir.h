@@ -79,7 +79,7 @@ class DirectoryCache {
                  DirectoryFd dir);
   // reach_directory's answer, for what the trail alone does not settle (a
   // link on the way, or something that is no directory).
-  int fall_back(const std::string& dir, const std::string& want, Reach& result);
+  int fall_back(const std::string& dir, Reach& result);
 
   int root_;
   std::size_t capacity_ = 128;

@@ -255,6 +255,7 @@ PendingFile::Commit PendingFile::copy_into(int dir, const char* name,
 }
 
 PendingFile::PendingFile(int dir, Where where) : dir_(dir) {
+  install_cleanup_once();
   if (where == Where::anonymous) {
     do {
       fd_ = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);

@@ -141,6 +141,7 @@ std::string levels(const char* name, int count) {
 TEST_P(OutputDirTest, CacheLandsWhereReachDirectoryWould) {
   const Reach R = Reach::reached;
   const std::string deep = levels("d", 300);
+  const std::string long_name = levels(std::string(250, 'n').c_str(), 17);
   const std::string odd = "x y/$(touch pwned);touch pwned2|&<>\"'`\\";
   const CacheStep steps[] = {
       {"t/a/b/c", R, R, "t/a/b/c"},
@@ -163,6 +164,10 @@ TEST_P(OutputDirTest, CacheLandsWhereReachDirectoryWould) {
       {"t/file/x", Reach::failed, Reach::failed, ""},
       {"t/a/dangling/x", Reach::failed, Reach::outside, ""},
       {odd, R, R, odd},
+      // Longer than the kernel takes as one path: the walk without
+      // openat2 would take it, but for the file on the way.
+      {"t/file/" + long_name + "/x", Reach::failed, Reach::failed, ""},
+      {odd + "/z", R, R, odd + "/z"},
       {"t/a/b/c", R, R, "t/a/b/c"},
   };
   fs::create_directories("root/t/a");
