@@ -2,17 +2,82 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
 namespace {
 
+// Standard output: a terminal gets each line as it ends; anything else gets
+// blocks, gathered here rather than by stdio so that a signal handler can
+// still push them out (see flush_output_on_signal).
+constexpr std::size_t OUTPUT_BLOCK = std::size_t{64} << 10;
+char output_held[OUTPUT_BLOCK];
+std::atomic<std::size_t> output_used{0};  // bytes held
+std::atomic<std::size_t> output_sent{0};  // of those, written already
+volatile std::sig_atomic_t output_writing = 0;
+volatile std::sig_atomic_t output_deferred_signal = 0;
+bool output_lost = false;
+static_assert(std::atomic<std::size_t>::is_always_lock_free);
+
+bool output_is_terminal() {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return terminal;
+}
+
+// Writes what is held from `output_sent` on; false when a write failed.
+bool write_held() {
+  std::size_t sent = output_sent.load(std::memory_order_relaxed);
+  const std::size_t used = output_used.load(std::memory_order_relaxed);
+  while (sent < used) {
+    const ssize_t done =
+        ::write(STDOUT_FILENO, output_held + sent, used - sent);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    sent += static_cast<std::size_t>(done);
+    output_sent.store(sent, std::memory_order_relaxed);
+  }
+  return true;
+}
+
+void flush_held() {
+  output_writing = 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (!write_held()) output_lost = true;  // what is lost stays lost
+  output_used.store(0, std::memory_order_relaxed);
+  output_sent.store(0, std::memory_order_relaxed);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  output_writing = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  // A signal that came while the block was being written ends the process
+  // now that the block is out.
+  const int deferred = output_deferred_signal;
+  if (deferred != 0) std::raise(deferred);
+}
+
 // The one place that writes to standard output.
 void write_out(std::string_view text) {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+  bool line_ended = false;
+  while (!text.empty()) {
+    const std::size_t used = output_used.load(std::memory_order_relaxed);
+    const std::size_t count = std::min(text.size(), OUTPUT_BLOCK - used);
+    std::memcpy(output_held + used, text.data(), count);
+    line_ended = line_ended ||
+                 text.substr(0, count).find('\n') != std::string_view::npos;
+    // Counted only once copied: a handler sees whole bytes.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    output_used.store(used + count, std::memory_order_relaxed);
+    text.remove_prefix(count);
+    if (used + count == OUTPUT_BLOCK) flush_held();
+  }
+  if (line_ended && output_is_terminal()) flush_held();
 }
 
 void write_number(std::int64_t value) { write_out(std::to_string(value)); }
@@ -49,10 +114,7 @@ std::size_t utf8_sequence_length(std::string_view text) {
 
 // Decided at the first name printed: a terminal gets names made safe, a
 // pipe or a file gets every byte as it is.
-bool names_made_safe() {
-  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  return terminal;
-}
+bool names_made_safe() { return output_is_terminal(); }
 
 // A name as this standard output may be shown it.
 std::string shown(std::string_view name) {
@@ -70,7 +132,7 @@ bool quiet_output = false;
 
 void print_and_exit(int status, std::string_view message) {
   write_out(message);
-  std::fflush(stdout);
+  flush_held();
   std::exit(status);
 }
 
@@ -78,6 +140,8 @@ FatalHandler current_handler = print_and_exit;
 NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
 void say_on_stderr(std::string_view text) {
+  // Whatever standard output holds comes first, as it was said first.
+  flush_held();
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
@@ -245,7 +309,22 @@ void say_list_total(std::uint64_t size, std::uint64_t parts) {
 }
 
 bool flush_output() {
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  flush_held();
+  return !output_lost;
+}
+
+bool flush_output_on_signal(int signal_number) {
+  if (output_writing != 0) {
+    // The block being written ends the process once it is out; a second
+    // signal (a write that never ends) ends it at once.
+    if (output_deferred_signal != 0) return true;
+    output_deferred_signal = signal_number;
+    return false;
+  }
+  if (output_sent.load(std::memory_order_relaxed) <
+      output_used.load(std::memory_order_relaxed))
+    write_held();
+  return true;
 }
 
 FatalHandler set_fatal_handler(FatalHandler handler) {

@@ -87,8 +87,15 @@ void say_list_entry(std::uint64_t size, std::int32_t is_base64,
                     std::string_view path, bool refused);
 void say_list_total(std::uint64_t size, std::uint64_t parts);
 // Pushes what has been said out to standard output; false when any of it
-// was lost (a full disk, /dev/full).
+// was lost (a full disk, /dev/full). A terminal gets every line as it ends;
+// elsewhere lines are held and written in blocks, flushed too before
+// anything goes to standard error and before any fatal end.
 [[nodiscard]] bool flush_output();
+// For a handler of a signal that ends the process: writes out what is held
+// (async-signal-safe). False when the signal came while a block was being
+// written: the handler then returns, and the signal is raised again once
+// that block is out.
+bool flush_output_on_signal(int signal_number);
 
 // What a fatal condition does: by default print the message and end the
 // process with the status. Tests and fuzz targets install a handler that

@@ -93,13 +93,6 @@ void set_base64table(const Base64table& table) {
   prepared_decoder.emplace(base64table);
 }
 
-int write_part(PartDecoder& decoder, const std::string& path) {
-  const DirectoryFd root = open_output_root(".");
-  const ReachedDirectory reached =
-      reach_directory(root.get(), path.substr(0, path.rfind('/') + 1), false);
-  return write_part(decoder, path, reached.dir.get());
-}
-
 int write_part(PartDecoder& decoder, const std::string& path, int dir) {
   say_writing(path, decoder.is_base64);
   if (dir < 0) return -1;

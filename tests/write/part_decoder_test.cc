@@ -31,6 +31,13 @@ class PartDecoderTest : public testing::Test {
  protected:
   PartDecoderTest() { set_base64table(test_support::rfc2045_table()); }
 
+  // The directory of `path`, which must exist already: -1 when it doesn't.
+  int reach(int root, const std::string& path) {
+    reached_ =
+        reach_directory(root, path.substr(0, path.rfind('/') + 1), false);
+    return reached_.dir.get();
+  }
+
   // Decodes `body` as it would be read and writes it to `path`; the result
   // of write_part lands in `status_`.
   Outcome write(std::string_view body, int is_base64, const std::string& path) {
@@ -39,7 +46,7 @@ class PartDecoderTest : public testing::Test {
       PartDecoder decoder(is_base64, root.get());
       decoder.feed(body);
       decoder.finish();
-      status_ = write_part(decoder, path);
+      status_ = write_part(decoder, path, reach(root.get(), path));
     });
   }
 
@@ -51,7 +58,7 @@ class PartDecoderTest : public testing::Test {
       PartDecoder decoder(is_base64, root.get(), true);
       feed_filtered(decoder, body, filter);
       decoder.finish();
-      status_ = write_part(decoder, path);
+      status_ = write_part(decoder, path, reach(root.get(), path));
     });
   }
 
@@ -72,6 +79,7 @@ class PartDecoderTest : public testing::Test {
   ThrowOnFatal fatal_;
   ScopedBase64table saved_;
   int status_ = 99;
+  ReachedDirectory reached_;
 };
 
 TEST_F(PartDecoderTest, QuotedPrintablePart) {
