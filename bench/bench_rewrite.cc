@@ -12,6 +12,7 @@
 
 #include "offline_path.h"
 #include "reference_rewriter.h"
+#include "url.h"
 
 namespace {
 

@@ -12,13 +12,6 @@
 #include "mime_archive.h"
 #include "url.h"
 
-// A URL in the one form that two spellings of the same target share: scheme
-// and host in lower case, no default port, dot segments resolved, escapes of
-// unreserved bytes decoded and every other escape in upper case, bytes a URL
-// does not carry literally escaped, no fragment. "cid:" URLs are their
-// decoded Content-ID. Both sides of a lookup go through it.
-std::string url_key(const UrlReference& url);
-
 class OfflineLinks {
  public:
   // `names[i]` is the file written for `archive.leaves[i]`; both must

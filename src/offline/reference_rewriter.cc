@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "offline_path.h"
+#include "url.h"
 #include "page_charset.h"
 
 namespace {

@@ -17,35 +17,6 @@ MimeLeaf leaf(std::string type, std::string location, std::string id = {},
   return out;
 }
 
-// Two spellings of one target share a key; different targets do not.
-TEST(OfflineLinks, UrlKeys) {
-  const struct {
-    const char* a;
-    const char* b;
-    bool same;
-  } cases[] = {
-      {"HTTPS://H.Example/a/./b/../c.png", "https://h.example/a/c.png", true},
-      {"http://h:80/x", "http://h/x", true},
-      {"https://h:443", "https://h/", true},
-      {"https://h:8443/x", "https://h/x", false},
-      {"https://h/a%20b.png", "https://h/a b.png", true},
-      {"https://h/%7euser/%2e%2e/x", "https://h/x", true},
-      {"https://h/a%2fb", "https://h/a%2Fb", true},
-      {"https://h/a%2fb", "https://h/a/b", false},
-      {"https://h/caf%c3%a9", "https://h/caf\xc3\xa9", true},
-      {"https://h/P.png", "https://h/p.png", false},
-      {"https://h/l.php?x=1", "https://h/l.php?x=2", false},
-      {"https://h/x#top", "https://h/x", true},
-      {"file:///C:/Doc/a.htm", "file:///c:/Doc/a.htm", true},
-      {"file:///C|/Doc/a.htm", "file:///C:/Doc/a.htm", true},
-      {"cid:logo%40h", "cid:logo@h", true},
-      {"cid:Logo@h", "cid:logo@h", false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(url_key(parse_url(c.a)) == url_key(parse_url(c.b)), c.same)
-        << c.a << " vs " << c.b;
-}
-
 // A reference seen from one part: read against its <base href> and its
 // location, looked up, answered as an encoded path between the two files.
 TEST(OfflineLinks, Resolve) {
