@@ -21,8 +21,15 @@ struct PageCharset {
   std::size_t bom_size = 0;  // bytes of byte order mark at the start
 };
 
-// A byte order mark decides over the label, as it does in browsers; the
-// label is the charset parameter of the part's Content-Type (may be empty,
-// quoted or in any case). An unknown label is read as bytes, as browsers
-// fall back to an ASCII-compatible charset for it.
-PageCharset detect_page_charset(std::string_view bytes, std::string_view label);
+// Decided as browsers do: a byte order mark, else the label (the charset
+// parameter of the part's Content-Type; may be empty, quoted or in any
+// case), else, in an HTML page (`html`), a <meta charset> or <meta
+// http-equiv=Content-Type content="...charset=..."> within the first
+// 1,024 bytes. An unknown label is read as bytes, as browsers fall back to
+// an ASCII-compatible charset for it.
+PageCharset detect_page_charset(std::string_view bytes, std::string_view label,
+                                bool html = false);
+
+// The charset a <meta> in the first 1,024 bytes of an HTML page declares,
+// as it stands; empty when none does.
+std::string meta_charset(std::string_view bytes);
