@@ -62,11 +62,21 @@ std::size_t CssScanner::skip_string(std::string_view css, std::size_t i) const {
   return css.size();
 }
 
-// Just after "url(" at `i`: the reference, and where scanning goes on;
-// INCOMPLETE when the token runs past the bytes at hand.
-std::size_t CssScanner::url_function(const DecodedText& text, std::size_t i,
+// The reference in [begin, end) of a token from `start` to `after`, unless
+// the token is longer than the cap.
+void CssScanner::reference(const DecodedText& text, std::size_t start,
+                           std::size_t begin, std::size_t end,
+                           std::size_t after, ReferenceSink& sink) const {
+  if (text.unit(after) - text.unit(start) <= cap_)
+    sink.reference(text, begin, end, in_attribute_);
+}
+
+// "url(" at `start`: the reference, and where scanning goes on; INCOMPLETE
+// when the token runs past the bytes at hand.
+std::size_t CssScanner::url_function(const DecodedText& text, std::size_t start,
                                      bool final, ReferenceSink& sink) {
   const std::string_view css = text.text();
+  std::size_t i = start + 4;
   while (i < css.size() && is_space(static_cast<unsigned char>(css[i]))) ++i;
   if (i >= css.size()) return final ? css.size() : INCOMPLETE;
   if (css[i] == '"' || css[i] == '\'') {
@@ -77,7 +87,7 @@ std::size_t CssScanner::url_function(const DecodedText& text, std::size_t i,
     const std::string_view inner = css.substr(i + 1, end - i - 2);
     if (closed &&
         (!backslash_escapes_ || inner.find('\\') == std::string_view::npos))
-      sink.reference(text, i + 1, end - 1, in_attribute_);
+      reference(text, start, i + 1, end - 1, end, sink);
     return std::min(end, css.size());
   }
   const std::size_t begin = i;
@@ -95,14 +105,15 @@ std::size_t CssScanner::url_function(const DecodedText& text, std::size_t i,
   while (i < css.size() && is_space(static_cast<unsigned char>(css[i]))) ++i;
   if (i >= css.size() && !final) return INCOMPLETE;
   if (good && i < css.size() && css[i] == ')')
-    sink.reference(text, begin, end, in_attribute_);
+    reference(text, start, begin, end, i + 1, sink);
   return std::min(i, css.size());
 }
 
-// Just after "@import" at `i`.
-std::size_t CssScanner::import_rule(const DecodedText& text, std::size_t i,
+// "@import" at `start`.
+std::size_t CssScanner::import_rule(const DecodedText& text, std::size_t start,
                                     bool final, ReferenceSink& sink) {
   const std::string_view css = text.text();
+  std::size_t i = start + 7;
   while (i < css.size() && is_space(static_cast<unsigned char>(css[i]))) ++i;
   if (i >= css.size()) return final ? css.size() : INCOMPLETE;
   if (css[i] != '"' && css[i] != '\'') return i;
@@ -113,7 +124,7 @@ std::size_t CssScanner::import_rule(const DecodedText& text, std::size_t i,
   const std::string_view inner = css.substr(i + 1, end - i - 2);
   if (closed &&
       (!backslash_escapes_ || inner.find('\\') == std::string_view::npos))
-    sink.reference(text, i + 1, end - 1, in_attribute_);
+    reference(text, start, i + 1, end - 1, end, sink);
   return std::min(end, css.size());
 }
 
@@ -204,7 +215,7 @@ std::size_t CssScanner::scan(const DecodedText& text, bool final, bool force,
             ++i;
             continue;
           }
-          const std::size_t next = url_function(text, i + 4, final, sink);
+          const std::size_t next = url_function(text, i, final, sink);
           if (next != INCOMPLETE) {
             i = next;
           } else if (force && i == 0) {
@@ -222,7 +233,7 @@ std::size_t CssScanner::scan(const DecodedText& text, bool final, bool force,
             ++i;
             continue;
           }
-          const std::size_t next = import_rule(text, i + 7, final, sink);
+          const std::size_t next = import_rule(text, i, final, sink);
           if (next != INCOMPLETE) {
             i = next;
           } else if (force && i == 0) {

@@ -61,9 +61,10 @@ class ReferenceSink {
 class CssScanner {
  public:
   // `backslash_escapes` is false in the double-byte charsets whose second
-  // bytes include 0x5C.
-  explicit CssScanner(bool backslash_escapes)
-      : backslash_escapes_(backslash_escapes) {}
+  // bytes include 0x5C. A url() or @import longer than `cap` code units is
+  // passed as it stands, however the sheet arrives.
+  CssScanner(bool backslash_escapes, std::size_t cap)
+      : backslash_escapes_(backslash_escapes), cap_(cap) {}
 
   // A new style sheet begins.
   void restart();
@@ -86,13 +87,16 @@ class CssScanner {
   char quote_ = 0;
   unsigned char last_ = 0;  // the byte before the next one, for "url("
   bool backslash_escapes_;
+  std::size_t cap_;
   bool in_attribute_ = false;
 
   [[nodiscard]] std::size_t skip_string(std::string_view css,
                                         std::size_t i) const;
   static constexpr std::size_t INCOMPLETE = static_cast<std::size_t>(-1);
-  std::size_t url_function(const DecodedText& text, std::size_t i, bool final,
-                           ReferenceSink& sink);
-  std::size_t import_rule(const DecodedText& text, std::size_t i, bool final,
-                          ReferenceSink& sink);
+  std::size_t url_function(const DecodedText& text, std::size_t start,
+                           bool final, ReferenceSink& sink);
+  void reference(const DecodedText& text, std::size_t start, std::size_t begin,
+                 std::size_t end, std::size_t after, ReferenceSink& sink) const;
+  std::size_t import_rule(const DecodedText& text, std::size_t start,
+                          bool final, ReferenceSink& sink);
 };

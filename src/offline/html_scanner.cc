@@ -364,7 +364,7 @@ std::size_t HtmlScanner::markup(const UnitView& units, std::size_t i,
   } else if (!is_letter(c)) {
     return next;
   }
-  const std::size_t after = tag(units, name, start, final, sink);
+  const std::size_t after = tag(units, i, name, start, final, sink);
   if (after != INCOMPLETE || !force) return after;
   // Longer than the rewriting holds: passed as it stands.
   mode_ = Mode::tag;
@@ -374,10 +374,11 @@ std::size_t HtmlScanner::markup(const UnitView& units, std::size_t i,
   return skip_tag(units, name, sink);
 }
 
-// A start or end tag whose name begins at `i`; returns where text goes on,
-// or INCOMPLETE when its ">" is not among the units.
-std::size_t HtmlScanner::tag(const UnitView& units, std::size_t i, bool start,
-                             bool final, MarkupSink& sink) {
+// A start or end tag opened at `open`, whose name begins at `i`; returns
+// where text goes on, or INCOMPLETE when its ">" is not among the units.
+std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
+                             std::size_t i, bool start, bool final,
+                             MarkupSink& sink) {
   const std::size_t n = units.size;
   const std::size_t name_begin = i;
   while (i < n && !is_space(units.at(i)) && units.at(i) != '/' &&
@@ -426,7 +427,12 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t i, bool start,
   }
   if (!closed && !final) return INCOMPLETE;
   const TagKind kind = start ? tag_kind(tag_name) : TagKind::other;
-  if (start) {
+  const bool readable = i + 1 - open <= cap_;
+  if (!readable && kind == TagKind::base && !base_seen_) {
+    base_seen_ = true;
+    sink.unreadable_base();
+  }
+  if (start && readable) {
     sink.tag_begins();
     char buffer[16];
     for (const Attribute& a : attributes) {

@@ -57,9 +57,13 @@ class MarkupSink : public ReferenceSink {
 
 class HtmlScanner {
  public:
-  // A style sheet (`css_only`) is read as CSS from its first byte.
-  HtmlScanner(bool css_only, bool backslash_escapes)
-      : css_(backslash_escapes), mode_(css_only ? Mode::css : Mode::text) {}
+  // A style sheet (`css_only`) is read as CSS from its first byte. A tag,
+  // url() or @import longer than `cap` code units is passed as it stands,
+  // however the page arrives.
+  HtmlScanner(bool css_only, bool backslash_escapes, std::size_t cap)
+      : css_(backslash_escapes, cap),
+        mode_(css_only ? Mode::css : Mode::text),
+        cap_(cap) {}
 
   // Scans the next units of the page; `final` when they run to its end.
   // Returns how many were consumed; the rest begin a token that needs more
@@ -92,6 +96,7 @@ class HtmlScanner {
 
   CssScanner css_;
   Mode mode_;
+  std::size_t cap_;
   std::string raw_tag_;  // the element whose raw text is being skipped
   TagState tag_state_ = TagState::name;
   char32_t tag_quote_ = 0;
@@ -102,8 +107,8 @@ class HtmlScanner {
   static constexpr std::size_t INCOMPLETE = static_cast<std::size_t>(-1);
   std::size_t markup(const UnitView& units, std::size_t i, bool final,
                      bool force, MarkupSink& sink);
-  std::size_t tag(const UnitView& units, std::size_t i, bool start, bool final,
-                  MarkupSink& sink);
+  std::size_t tag(const UnitView& units, std::size_t open, std::size_t i,
+                  bool start, bool final, MarkupSink& sink);
   std::size_t skip_tag(const UnitView& units, std::size_t i, MarkupSink& sink);
   void after_tag(std::string_view name);
   // Where "</name" begins (`found`), or a "<" at the end that may begin

@@ -213,8 +213,8 @@ class ReferenceRewriter::Core final : public MarkupSink {
         prefix_.clear();
         return;
     }
-    scanner_ =
-        std::make_unique<HtmlScanner>(syntax_ == PartSyntax::css, escapes);
+    scanner_ = std::make_unique<HtmlScanner>(
+        syntax_ == PartSyntax::css, escapes, REWRITE_TOKEN_CAP / width_);
     std::string prefix = std::move(prefix_);
     process(prefix, write);
   }
