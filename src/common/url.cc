@@ -335,14 +335,16 @@ UrlReference parse_reference(std::string_view text,
   return url;
 }
 
-std::string url_key(const UrlReference& url) {
-  std::string key = url.scheme;
+UrlKeyParts url_key_parts(const UrlReference& url) {
+  UrlKeyParts parts;
+  parts.origin = url.scheme;
   if (url.scheme == "cid") {
     std::string id = url.path;
     if (url.has_query) id.append("?").append(url.query);
-    return key.append(":").append(percent_decode(id));
+    parts.origin.append(":").append(percent_decode(id));
+    return parts;
   }
-  if (!key.empty()) key.push_back(':');
+  if (!parts.origin.empty()) parts.origin.push_back(':');
   std::string raw = url.path;
   // A drive letter has no case, and "|" is its old spelling: file:///C|/a
   // is file:///c:/a.
@@ -352,14 +354,25 @@ std::string url_key(const UrlReference& url) {
     raw[1] = lower_byte(raw[1]);
     raw[2] = ':';
   }
-  std::string path = remove_dot_segments(normal_component(raw));
+  parts.path = remove_dot_segments(normal_component(raw));
   if (url.has_authority) {
-    key.append("//").append(normal_authority(url.scheme, url.authority));
-    if (path.empty() && is_special_scheme(url.scheme)) path.push_back('/');
+    parts.origin.append("//").append(
+        normal_authority(url.scheme, url.authority));
+    if (parts.path.empty() && is_special_scheme(url.scheme))
+      parts.path.push_back('/');
   }
-  key.append(path);
-  if (url.has_query) key.append("?").append(normal_component(url.query));
-  return key;
+  if (url.has_query)
+    parts.query.append("?").append(normal_component(url.query));
+  return parts;
+}
+
+std::string url_key(const UrlReference& url) {
+  UrlKeyParts parts = url_key_parts(url);
+  return parts.origin.append(parts.path).append(parts.query);
+}
+
+std::string normal_url_component(std::string_view text) {
+  return normal_component(text);
 }
 
 bool has_scheme(std::string_view text) { return scheme_length(text) > 0; }

@@ -63,6 +63,18 @@ bool is_unreserved(unsigned char byte);
 // decoded Content-ID. Both sides of a lookup go through it.
 std::string url_key(const UrlReference& url);
 
+// The key in three pieces: scheme and authority ("https://h"; the whole
+// key for "cid:"), the path, and the query with its "?" (or empty).
+struct UrlKeyParts {
+  std::string origin;
+  std::string path;
+  std::string query;
+};
+UrlKeyParts url_key_parts(const UrlReference& url);
+
+// A path or query in the spelling keys use (before dot segments go).
+std::string normal_url_component(std::string_view text);
+
 // Schemes whose URLs a browser reads with "\\" as "/".
 bool is_special_scheme(std::string_view scheme);
 

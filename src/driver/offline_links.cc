@@ -65,8 +65,10 @@ OfflineLinks::OfflineLinks(const MimeArchive& archive,
     const MimeLeaf& leaf = archive.leaves[i];
     locations_.push_back(absolute_location(leaf));
     // The first part of a location or an ID is the one a browser shows.
-    if (!trimmed(leaf.location).empty())
+    if (!trimmed(leaf.location).empty()) {
       parts_.try_emplace(url_key(locations_.back()), i);
+      index(locations_.back(), i);
+    }
     const std::string_view id = trimmed(leaf.content_id);
     if (!id.empty()) parts_.try_emplace("cid:" + std::string(id), i);
   }
@@ -89,6 +91,7 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
       const UrlReference href = parse_reference(base, base_url_.scheme);
       base_url_ = resolve_url(base_url_, href);
     }
+    walk_base();
   }
   const auto cached = cache_.find(std::string(reference));
   if (cached != cache_.end()) return cached->second;
@@ -97,11 +100,123 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
   return path;
 }
 
+namespace {
+
+// A tree key: a directory's number, then a name.
+std::string tree_key(std::size_t directory, std::string_view name) {
+  std::string key(reinterpret_cast<const char*>(&directory), sizeof directory);
+  return key.append(name);
+}
+
+}  // namespace
+
+void OfflineLinks::index(const UrlReference& location, std::size_t part) {
+  const UrlKeyParts key = url_key_parts(location);
+  if (!key.path.starts_with('/')) return;
+  std::size_t directory =
+      roots_.try_emplace(key.origin, directories_).first->second;
+  if (directory == directories_) ++directories_;
+  std::string_view path = std::string_view(key.path).substr(1);
+  for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;
+       path.remove_prefix(slash + 1)) {
+    const auto child = children_.try_emplace(
+        tree_key(directory, path.substr(0, slash)), directories_);
+    if (child.second) ++directories_;
+    directory = child.first->second;
+  }
+  files_.try_emplace(tree_key(directory, std::string(path) + key.query), part);
+}
+
+// The base's directories, walked once per base.
+void OfflineLinks::walk_base() {
+  base_directories_.clear();
+  base_file_.clear();
+  base_in_tree_ = false;
+  if (!base_url_.is_absolute() || base_url_.scheme == "cid") return;
+  const UrlKeyParts key = url_key_parts(base_url_);
+  if (!key.path.starts_with('/')) return;
+  base_in_tree_ = true;
+  const auto root = roots_.find(key.origin);
+  std::size_t directory = root == roots_.end() ? NONE : root->second;
+  base_directories_.push_back(directory);
+  std::string_view path = std::string_view(key.path).substr(1);
+  for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;
+       path.remove_prefix(slash + 1)) {
+    if (directory != NONE) {
+      const auto child =
+          children_.find(tree_key(directory, path.substr(0, slash)));
+      directory = child == children_.end() ? NONE : child->second;
+    }
+    base_directories_.push_back(directory);
+  }
+  base_file_ = path;
+}
+
+// The part a reference with neither scheme nor authority names under a
+// base in the tree: its segments walk from the base's directory (dot
+// segments as RFC 3986 removes them), never through the base's path.
+std::size_t OfflineLinks::find_part(const UrlReference& reference) const {
+  std::string query;
+  if (reference.has_query)
+    query.append("?").append(normal_url_component(reference.query));
+  if (reference.path.empty()) {
+    const std::size_t directory = base_directories_.back();
+    if (directory == NONE) return NONE;
+    const auto hit = files_.find(tree_key(directory, base_file_ + query));
+    return hit == files_.end() ? NONE : hit->second;
+  }
+  const std::string path = normal_url_component(reference.path);
+  std::size_t depth = path.starts_with('/') ? 0 : base_directories_.size() - 1;
+  std::vector<std::string_view> below;  // directories past the base's
+  std::string_view rest(path);
+  if (rest.starts_with('/')) rest.remove_prefix(1);
+  std::string_view file;
+  while (true) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view segment = rest.substr(0, slash);
+    const bool last = slash == std::string_view::npos;
+    if (segment == "." || segment == "..") {
+      if (segment == "..") {
+        if (!below.empty())
+          below.pop_back();
+        else if (depth > 0)
+          --depth;
+      }
+    } else if (last) {
+      file = segment;
+    } else {
+      below.push_back(segment);
+    }
+    if (last) break;
+    rest.remove_prefix(slash + 1);
+  }
+  std::size_t directory = base_directories_[depth];
+  for (const std::string_view name : below) {
+    if (directory == NONE) return NONE;
+    const auto child = children_.find(tree_key(directory, name));
+    directory = child == children_.end() ? NONE : child->second;
+  }
+  if (directory == NONE) return NONE;
+  const auto hit = files_.find(tree_key(directory, std::string(file) + query));
+  return hit == files_.end() ? NONE : hit->second;
+}
+
 std::optional<std::string> OfflineLinks::lookup(
     std::size_t from, std::string_view reference) const {
-  const UrlReference url =
-      resolve_url(base_url_, parse_reference(reference, base_url_.scheme));
-  const auto found = parts_.find(url_key(url));
-  if (found == parts_.end()) return std::nullopt;
-  return encode_url_path(relative_path(names_[from], names_[found->second]));
+  const UrlReference parsed = parse_reference(reference, base_url_.scheme);
+  std::size_t part = NONE;
+  if (!parsed.is_absolute() && !parsed.has_authority && base_in_tree_) {
+    part = find_part(parsed);
+  } else {
+    const auto found = parts_.find(url_key(resolve_url(base_url_, parsed)));
+    if (found != parts_.end()) part = found->second;
+  }
+  if (part != NONE)
+    return encode_url_path(relative_path(names_[from], names_[part]));
+  // The page is written without its base: what it named stays named.
+  if (cached_base_.empty() || parsed.is_absolute() || !base_url_.is_absolute())
+    return std::nullopt;
+  UrlReference target = resolve_url(base_url_, parsed);
+  target.has_fragment = false;
+  return recompose_url(target);
 }

@@ -30,10 +30,12 @@ TEST(OfflineLinks, Resolve) {
       leaf("text/css", "C:\\Doc\\s.css"),
       leaf("text/html", "file:///C:/Doc/p.htm"),
       leaf("image/png", "https://h/dir/img/a%20b.png"),  // a second one
+      leaf("text/css", "https://h/dir/l.php?x=1"),
   };
   const std::vector<std::string> names = {
-      "h/dir/page.html", "h/dir/main.html", "h/dir/img/a b.png",  "cid/logo@h",
-      "Doc/s.css",       "Doc/p.htm",       "h/dir/img/a b-2.png"};
+      "h/dir/page.html",     "h/dir/main.html",    "h/dir/img/a b.png",
+      "cid/logo@h",          "Doc/s.css",          "Doc/p.htm",
+      "h/dir/img/a b-2.png", "h/dir/l.php-x=1.css"};
   OfflineLinks links(archive, names);
   EXPECT_EQ(links.main_page(), 1U);
   const struct {
@@ -57,6 +59,22 @@ TEST(OfflineLinks, Resolve) {
       {5, "s.css", "", "s.css"},
       {5, "file:///c:/doc/s.css", "", nullptr},  // a path keeps its case
       {4, "p.htm", "", "p.htm"},
+      // Dot segments and queries, walked from the base's directory.
+      {0, "../dir/./img/a%20b.png", "", "img/a%20b.png"},
+      {0, "img/../img/x/../a b.png", "", "img/a%20b.png"},
+      {0, "/../../dir/main.html", "", "main.html"},
+      {0, "../../../dir/l.php?x=1", "", "l.php-x=1.css"},
+      {0, "l.php?x=2", "", nullptr},
+      {7, "?x=1", "", "l.php-x=1.css"},
+      {0, "?x=1", "", nullptr},
+      {0, "img/", "", nullptr},
+      // The page loses its base: what names no part is written absolute.
+      {0, "img/b.png", "https://h/x/", "https://h/x/img/b.png"},
+      {0, "../../../../etc/passwd", "https://h/d/", "https://h/etc/passwd"},
+      {0, "//cdn/x.js?v=1#f", "https://h/d/", "https://cdn/x.js?v=1"},
+      {0, "q?a", "sub/", "https://h/dir/sub/q?a"},
+      {0, "https://other/x", "https://h/d/", nullptr},
+      {0, "mailto:a@h", "https://h/d/", nullptr},
   };
   for (const auto& c : cases) {
     const std::optional<std::string> got =
