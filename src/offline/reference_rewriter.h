@@ -73,8 +73,8 @@ class ReferenceRewriter {
                     ReferenceResolver resolve);
   ReferenceRewriter(const ReferenceRewriter&) = delete;
   ReferenceRewriter& operator=(const ReferenceRewriter&) = delete;
-  ReferenceRewriter(ReferenceRewriter&&) noexcept;
-  ReferenceRewriter& operator=(ReferenceRewriter&&) noexcept;
+  ReferenceRewriter(ReferenceRewriter&& other) noexcept;
+  ReferenceRewriter& operator=(ReferenceRewriter&& other) noexcept;
   ~ReferenceRewriter();
 
   // Page bytes in runs of any size; `write` receives the rewritten page in
