@@ -80,7 +80,9 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
   // Inline data is never a part, and may be megabytes long.
   if (reference.size() > 5 &&
       std::equal(reference.begin(), reference.begin() + 5,
-                 "data:", [](char a, char b) { return (a | 0x20) == b; }))
+                 "data:", [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b;
+                 }))
     return std::nullopt;
   if (from != cached_from_ || base != cached_base_) {
     cached_from_ = from;

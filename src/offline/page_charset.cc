@@ -103,9 +103,11 @@ PageCharset detect_page_charset(std::string_view bytes, std::string_view label,
   }
 
   std::string name = normalise_label(label);
+  result.name = label;
   bool from_meta = false;
   if (name.empty() && html) {
-    name = normalise_label(meta_charset(bytes));
+    result.name = meta_charset(bytes);
+    name = normalise_label(result.name);
     from_meta = !name.empty();
   }
   if (from_meta && name.starts_with("utf-16")) {

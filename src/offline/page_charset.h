@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 enum class PageEncoding {
@@ -19,6 +20,9 @@ struct PageCharset {
   // their second bytes: there a backslash is not taken for a CSS escape.
   bool backslash_is_text = false;
   std::size_t bom_size = 0;  // bytes of byte order mark at the start
+  // The charset as the label or the <meta> named it; empty for a byte
+  // order mark or when nothing named one.
+  std::string name;
 };
 
 // Decided as browsers do: a byte order mark, else the label (the charset

@@ -194,6 +194,7 @@ class ReferenceRewriter::Core final : public MarkupSink {
     started_ = true;
     const PageCharset page =
         detect_page_charset(prefix_, label_, syntax_ == PartSyntax::html);
+    report_.charset = page.name;
     bool escapes = true;
     switch (page.encoding) {
       case PageEncoding::bytes:

@@ -39,6 +39,10 @@ struct RewriteReport {
   std::string base;
   // The <base href> was emptied (to mean the page's own file).
   bool base_cleared = false;
+  // The charset the page was read in as its label or <meta> named it
+  // (empty for a byte order mark or none): for the note on an unsupported
+  // one.
+  std::string charset;
 };
 
 // Receives the rewritten part in pieces, in order.

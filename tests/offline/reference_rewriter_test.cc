@@ -585,6 +585,9 @@ TEST(ReferenceRewriter, CharsetFromMetaDecidesWithoutALabel) {
         rewrite_references(c.page, HTML, c.charset, answer, output);
     EXPECT_EQ(report.status, c.rewritten ? RewriteStatus::rewritten
                                          : RewriteStatus::unsupported_charset);
+    if (!c.rewritten) {
+      EXPECT_FALSE(report.charset.empty());  // named in the note
+    }
   }
 }
 
