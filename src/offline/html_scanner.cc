@@ -53,6 +53,13 @@ std::size_t agreeing(const UnitView& units, std::size_t i,
 std::string_view name_of(const UnitView& units, std::size_t begin,
                          std::size_t end, char (&buffer)[16]) {
   if (end - begin > sizeof buffer) return {};
+  if (units.width == 1) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const char c = units.data[k];
+      buffer[k - begin] = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    }
+    return {buffer, end - begin};
+  }
   for (std::size_t k = begin; k < end; ++k) {
     const char32_t c = lower(units.at(k));
     buffer[k - begin] = c < 0x80 ? static_cast<char>(c) : '\x7F';
@@ -199,14 +206,64 @@ CharacterReference character_reference(const UnitView& units, std::size_t i,
   return ref;
 }
 
-struct Attribute {
-  std::size_t name_begin;
-  std::size_t name_end;
-  std::size_t value_begin;
-  std::size_t value_end;
-  bool has_value;
-  bool quoted;
-};
+// A code unit, read without asking the width in the loops that tags spend
+// their time in.
+template <std::size_t W>
+char32_t unit(const UnitView& units, std::size_t i) {
+  if constexpr (W == 1) {
+    return static_cast<unsigned char>(units.data[i]);
+  } else {
+    return units.at(i);
+  }
+}
+
+// A tag's attributes from `i` to its ">" (`closed`) or the end of the
+// units; returns where reading stopped.
+template <std::size_t W, class Attributes>
+std::size_t read_attributes(const UnitView& units, std::size_t i,
+                            Attributes& attributes, bool& closed) {
+  const std::size_t n = units.size;
+  while (true) {
+    while (i < n && (is_space(unit<W>(units, i)) || unit<W>(units, i) == '/'))
+      ++i;
+    if (i >= n) break;
+    if (unit<W>(units, i) == '>') {
+      closed = true;
+      break;
+    }
+    typename Attributes::value_type attribute{i, 0, 0, 0, false, false};
+    ++i;  // may begin with "="
+    while (i < n && !is_space(unit<W>(units, i)) && unit<W>(units, i) != '/' &&
+           unit<W>(units, i) != '>' && unit<W>(units, i) != '=')
+      ++i;
+    attribute.name_end = i;
+    attribute.value_begin = attribute.value_end = i;
+    while (i < n && is_space(unit<W>(units, i))) ++i;
+    if (i >= n || unit<W>(units, i) != '=') {
+      attributes.push_back(attribute);
+      continue;
+    }
+    ++i;
+    while (i < n && is_space(unit<W>(units, i))) ++i;
+    if (i >= n) break;
+    const char32_t q = unit<W>(units, i);
+    if (q == '"' || q == '\'') {
+      attribute.value_begin = i + 1;
+      attribute.value_end = units.find(q, i + 1);
+      if (attribute.value_end >= n) break;
+      i = attribute.value_end + 1;
+      attribute.quoted = true;
+    } else {
+      attribute.value_begin = i;
+      while (i < n && !is_space(unit<W>(units, i)) && unit<W>(units, i) != '>')
+        ++i;
+      attribute.value_end = i;
+    }
+    attribute.has_value = true;
+    attributes.push_back(attribute);
+  }
+  return i;
+}
 
 }  // namespace
 
@@ -386,45 +443,11 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
     ++i;
   char tag_buffer[16];
   const std::string_view tag_name = name_of(units, name_begin, i, tag_buffer);
-  std::vector<Attribute> attributes;
+  std::vector<Attribute>& attributes = attributes_;
+  attributes.clear();
   bool closed = false;
-  while (true) {
-    while (i < n && (is_space(units.at(i)) || units.at(i) == '/')) ++i;
-    if (i >= n) break;
-    if (units.at(i) == '>') {
-      closed = true;
-      break;
-    }
-    Attribute attribute{i, 0, 0, 0, false, false};
-    ++i;  // may begin with "="
-    while (i < n && !is_space(units.at(i)) && units.at(i) != '/' &&
-           units.at(i) != '>' && units.at(i) != '=')
-      ++i;
-    attribute.name_end = i;
-    attribute.value_begin = attribute.value_end = i;
-    while (i < n && is_space(units.at(i))) ++i;
-    if (i >= n || units.at(i) != '=') {
-      attributes.push_back(attribute);
-      continue;
-    }
-    ++i;
-    while (i < n && is_space(units.at(i))) ++i;
-    if (i >= n) break;
-    const char32_t q = units.at(i);
-    if (q == '"' || q == '\'') {
-      attribute.value_begin = i + 1;
-      attribute.value_end = units.find(q, i + 1);
-      if (attribute.value_end >= n) break;
-      i = attribute.value_end + 1;
-      attribute.quoted = true;
-    } else {
-      attribute.value_begin = i;
-      while (i < n && !is_space(units.at(i)) && units.at(i) != '>') ++i;
-      attribute.value_end = i;
-    }
-    attribute.has_value = true;
-    attributes.push_back(attribute);
-  }
+  i = units.width == 1 ? read_attributes<1>(units, i, attributes, closed)
+                       : read_attributes<2>(units, i, attributes, closed);
   if (!closed && !final) return INCOMPLETE;
   const TagKind kind = start ? tag_kind(tag_name) : TagKind::other;
   const bool readable = i + 1 - open <= cap_;

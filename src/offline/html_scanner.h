@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "css_scanner.h"
 
@@ -94,6 +95,16 @@ class HtmlScanner {
     unquoted,
   };
 
+  // A tag's attributes, units of the page.
+  struct Attribute {
+    std::size_t name_begin;
+    std::size_t name_end;
+    std::size_t value_begin;
+    std::size_t value_end;
+    bool has_value;
+    bool quoted;
+  };
+
   CssScanner css_;
   Mode mode_;
   std::size_t cap_;
@@ -103,6 +114,7 @@ class HtmlScanner {
   std::string skipped_tag_;  // the name of the tag being skipped
   bool skipped_start_ = false;
   bool base_seen_ = false;
+  std::vector<Attribute> attributes_;  // kept to spare an allocation a tag
 
   static constexpr std::size_t INCOMPLETE = static_cast<std::size_t>(-1);
   std::size_t markup(const UnitView& units, std::size_t i, bool final,
