@@ -119,6 +119,9 @@ void OfflineLinks::index(const UrlReference& location, std::size_t part) {
       roots_.try_emplace(key.origin, directories_).first->second;
   if (directory == directories_) ++directories_;
   std::string_view path = std::string_view(key.path).substr(1);
+  // Grown once, not rehashed level by level under a deep location.
+  children_.reserve(children_.size() + static_cast<std::size_t>(std::count(
+                                           path.begin(), path.end(), '/')));
   for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;
        path.remove_prefix(slash + 1)) {
     const auto child = children_.try_emplace(
