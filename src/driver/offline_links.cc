@@ -4,136 +4,14 @@
 #include <array>
 
 #include "offline_path.h"
+#include "url.h"
 
 namespace {
 
 constexpr std::size_t NONE = static_cast<std::size_t>(-1);
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-char lower_byte(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool is_letter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-void append_escape(std::string& out, unsigned char byte) {
-  static constexpr std::array<char, 16> digits = {'0', '1', '2', '3', '4', '5',
-                                                  '6', '7', '8', '9', 'A', 'B',
-                                                  'C', 'D', 'E', 'F'};
-  out.push_back('%');
-  out.push_back(digits[byte >> 4]);
-  out.push_back(digits[byte & 15]);
-}
-
-// Reserved characters keep their meaning (RFC 3986 section 2.2), so they are
-// written as they stand, like the unreserved ones.
-bool is_literal(unsigned char byte) {
-  if (is_unreserved(byte)) return true;
-  switch (byte) {
-    case ':':
-    case '/':
-    case '?':
-    case '#':
-    case '[':
-    case ']':
-    case '@':
-    case '!':
-    case '$':
-    case '&':
-    case '\'':
-    case '(':
-    case ')':
-    case '*':
-    case '+':
-    case ',':
-    case ';':
-    case '=':
-      return true;
-    default:
-      return false;
-  }
-}
-
-// One spelling for a path or query: "a%20b", "a b" and "a%2fb" against
-// "a%2Fb" agree; "%41" is "A".
-std::string normal_component(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '%' && i + 2 < text.size()) {
-      const int high = hex_value(text[i + 1]);
-      const int low = hex_value(text[i + 2]);
-      if (high >= 0 && low >= 0) {
-        const auto decoded = static_cast<unsigned char>(high << 4 | low);
-        if (is_unreserved(decoded))
-          out.push_back(static_cast<char>(decoded));
-        else
-          append_escape(out, decoded);
-        i += 2;
-        continue;
-      }
-    }
-    if (is_literal(byte))
-      out.push_back(static_cast<char>(byte));
-    else
-      append_escape(out, byte);
-  }
-  return out;
-}
-
-std::string normal_authority(std::string_view scheme,
-                             std::string_view authority) {
-  std::string out;
-  out.reserve(authority.size());
-  // The user part keeps its case; the host has none.
-  const std::size_t at = authority.rfind('@');
-  const std::size_t host = at == std::string_view::npos ? 0 : at + 1;
-  out.append(authority.substr(0, host));
-  for (const char c : authority.substr(host)) out.push_back(lower_byte(c));
-  const std::size_t colon = out.rfind(':');
-  if (colon != std::string::npos && colon >= host &&
-      out.find(']', colon) == std::string::npos) {
-    const std::string_view port = std::string_view(out).substr(colon + 1);
-    if (port.empty() || (scheme == "http" && port == "80") ||
-        (scheme == "https" && port == "443") ||
-        (scheme == "ftp" && port == "21"))
-      out.resize(colon);
-  }
-  return out;
-}
-
-// Schemes whose URLs a browser reads with "\" as "/".
-bool is_special(std::string_view scheme) {
-  return scheme == "http" || scheme == "https" || scheme == "file" ||
-         scheme == "ftp";
-}
-
-// A URL as a browser takes it from an attribute: tabs and line ends inside
-// it dropped; in special schemes, "\" read as "/".
-UrlReference parse_reference(std::string_view text,
-                             std::string_view base_scheme) {
-  std::string cleaned;
-  cleaned.reserve(text.size());
-  for (const char c : text)
-    if (c != '\t' && c != '\n' && c != '\r') cleaned.push_back(c);
-  UrlReference url = parse_url(cleaned);
-  if (cleaned.find('\\') != std::string::npos &&
-      is_special(url.is_absolute() ? std::string_view(url.scheme)
-                                   : base_scheme)) {
-    for (char& c : cleaned)
-      if (c == '\\') c = '/';
-    url = parse_url(cleaned);
-  }
-  return url;
 }
 
 // A Windows path ("C:\dir\page.htm", "C:/dir/page.htm") as the file URL it
@@ -179,33 +57,6 @@ std::size_t find_main_page(const MimeArchive& archive) {
 
 }  // namespace
 
-std::string url_key(const UrlReference& url) {
-  std::string key = url.scheme;
-  if (url.scheme == "cid") {
-    std::string id = url.path;
-    if (url.has_query) id.append("?").append(url.query);
-    return key.append(":").append(percent_decode(id));
-  }
-  if (!key.empty()) key.push_back(':');
-  std::string raw = url.path;
-  // A drive letter has no case, and "|" is its old spelling: file:///C|/a
-  // is file:///c:/a.
-  if (url.scheme == "file" && raw.size() >= 3 && raw[0] == '/' &&
-      is_letter(raw[1]) && (raw[2] == ':' || raw[2] == '|') &&
-      (raw.size() == 3 || raw[3] == '/')) {
-    raw[1] = lower_byte(raw[1]);
-    raw[2] = ':';
-  }
-  std::string path = remove_dot_segments(normal_component(raw));
-  if (url.has_authority) {
-    key.append("//").append(normal_authority(url.scheme, url.authority));
-    if (path.empty() && is_special(url.scheme)) path.push_back('/');
-  }
-  key.append(path);
-  if (url.has_query) key.append("?").append(normal_component(url.query));
-  return key;
-}
-
 OfflineLinks::OfflineLinks(const MimeArchive& archive,
                            const std::vector<std::string>& names)
     : names_(names), main_page_(find_main_page(archive)) {
@@ -214,8 +65,10 @@ OfflineLinks::OfflineLinks(const MimeArchive& archive,
     const MimeLeaf& leaf = archive.leaves[i];
     locations_.push_back(absolute_location(leaf));
     // The first part of a location or an ID is the one a browser shows.
-    if (!trimmed(leaf.location).empty())
+    if (!trimmed(leaf.location).empty()) {
       parts_.try_emplace(url_key(locations_.back()), i);
+      index(locations_.back(), i);
+    }
     const std::string_view id = trimmed(leaf.content_id);
     if (!id.empty()) parts_.try_emplace("cid:" + std::string(id), i);
   }
@@ -227,7 +80,9 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
   // Inline data is never a part, and may be megabytes long.
   if (reference.size() > 5 &&
       std::equal(reference.begin(), reference.begin() + 5,
-                 "data:", [](char a, char b) { return lower_byte(a) == b; }))
+                 "data:", [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b;
+                 }))
     return std::nullopt;
   if (from != cached_from_ || base != cached_base_) {
     cached_from_ = from;
@@ -238,6 +93,7 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
       const UrlReference href = parse_reference(base, base_url_.scheme);
       base_url_ = resolve_url(base_url_, href);
     }
+    walk_base();
   }
   const auto cached = cache_.find(std::string(reference));
   if (cached != cache_.end()) return cached->second;
@@ -246,11 +102,126 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
   return path;
 }
 
+namespace {
+
+// A tree key: a directory's number, then a name.
+std::string tree_key(std::size_t directory, std::string_view name) {
+  std::string key(reinterpret_cast<const char*>(&directory), sizeof directory);
+  return key.append(name);
+}
+
+}  // namespace
+
+void OfflineLinks::index(const UrlReference& location, std::size_t part) {
+  const UrlKeyParts key = url_key_parts(location);
+  if (!key.path.starts_with('/')) return;
+  std::size_t directory =
+      roots_.try_emplace(key.origin, directories_).first->second;
+  if (directory == directories_) ++directories_;
+  std::string_view path = std::string_view(key.path).substr(1);
+  // Grown once, not rehashed level by level under a deep location.
+  children_.reserve(children_.size() + static_cast<std::size_t>(std::count(
+                                           path.begin(), path.end(), '/')));
+  for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;
+       path.remove_prefix(slash + 1)) {
+    const auto child = children_.try_emplace(
+        tree_key(directory, path.substr(0, slash)), directories_);
+    if (child.second) ++directories_;
+    directory = child.first->second;
+  }
+  files_.try_emplace(tree_key(directory, std::string(path) + key.query), part);
+}
+
+// The base's directories, walked once per base.
+void OfflineLinks::walk_base() {
+  base_directories_.clear();
+  base_file_.clear();
+  base_in_tree_ = false;
+  if (!base_url_.is_absolute() || base_url_.scheme == "cid") return;
+  const UrlKeyParts key = url_key_parts(base_url_);
+  if (!key.path.starts_with('/')) return;
+  base_in_tree_ = true;
+  const auto root = roots_.find(key.origin);
+  std::size_t directory = root == roots_.end() ? NONE : root->second;
+  base_directories_.push_back(directory);
+  std::string_view path = std::string_view(key.path).substr(1);
+  for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos;
+       path.remove_prefix(slash + 1)) {
+    if (directory != NONE) {
+      const auto child =
+          children_.find(tree_key(directory, path.substr(0, slash)));
+      directory = child == children_.end() ? NONE : child->second;
+    }
+    base_directories_.push_back(directory);
+  }
+  base_file_ = path;
+}
+
+// The part a reference with neither scheme nor authority names under a
+// base in the tree: its segments walk from the base's directory (dot
+// segments as RFC 3986 removes them), never through the base's path.
+std::size_t OfflineLinks::find_part(const UrlReference& reference) const {
+  std::string query;
+  if (reference.has_query)
+    query.append("?").append(normal_url_component(reference.query));
+  if (reference.path.empty()) {
+    const std::size_t directory = base_directories_.back();
+    if (directory == NONE) return NONE;
+    const auto hit = files_.find(tree_key(directory, base_file_ + query));
+    return hit == files_.end() ? NONE : hit->second;
+  }
+  const std::string path = normal_url_component(reference.path);
+  std::size_t depth = path.starts_with('/') ? 0 : base_directories_.size() - 1;
+  std::vector<std::string_view> below;  // directories past the base's
+  std::string_view rest(path);
+  if (rest.starts_with('/')) rest.remove_prefix(1);
+  std::string_view file;
+  while (true) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view segment = rest.substr(0, slash);
+    const bool last = slash == std::string_view::npos;
+    if (segment == "." || segment == "..") {
+      if (segment == "..") {
+        if (!below.empty())
+          below.pop_back();
+        else if (depth > 0)
+          --depth;
+      }
+    } else if (last) {
+      file = segment;
+    } else {
+      below.push_back(segment);
+    }
+    if (last) break;
+    rest.remove_prefix(slash + 1);
+  }
+  std::size_t directory = base_directories_[depth];
+  for (const std::string_view name : below) {
+    if (directory == NONE) return NONE;
+    const auto child = children_.find(tree_key(directory, name));
+    directory = child == children_.end() ? NONE : child->second;
+  }
+  if (directory == NONE) return NONE;
+  const auto hit = files_.find(tree_key(directory, std::string(file) + query));
+  return hit == files_.end() ? NONE : hit->second;
+}
+
 std::optional<std::string> OfflineLinks::lookup(
     std::size_t from, std::string_view reference) const {
-  const UrlReference url =
-      resolve_url(base_url_, parse_reference(reference, base_url_.scheme));
-  const auto found = parts_.find(url_key(url));
-  if (found == parts_.end()) return std::nullopt;
-  return encode_url_path(relative_path(names_[from], names_[found->second]));
+  const UrlReference parsed = parse_reference(reference, base_url_.scheme);
+  std::size_t part = NONE;
+  if (!parsed.is_absolute() && !parsed.has_authority && base_in_tree_) {
+    part = find_part(parsed);
+  } else {
+    const auto found = parts_.find(url_key(resolve_url(base_url_, parsed)));
+    if (found != parts_.end()) part = found->second;
+  }
+  if (part != NONE)
+    return encode_url_path(relative_path(names_[from], names_[part]));
+  // The page is written without its base: what it named stays named.
+  if (cached_base_.empty() || parsed.is_absolute() || !base_url_.is_absolute())
+    return std::nullopt;
+  UrlReference target = resolve_url(base_url_, parsed);
+  target.has_fragment = false;
+  return recompose_url(target);
 }

@@ -12,13 +12,6 @@
 #include "mime_archive.h"
 #include "url.h"
 
-// A URL in the one form that two spellings of the same target share: scheme
-// and host in lower case, no default port, dot segments resolved, escapes of
-// unreserved bytes decoded and every other escape in upper case, bytes a URL
-// does not carry literally escaped, no fragment. "cid:" URLs are their
-// decoded Content-ID. Both sides of a lookup go through it.
-std::string url_key(const UrlReference& url);
-
 class OfflineLinks {
  public:
   // `names[i]` is the file written for `archive.leaves[i]`; both must
@@ -28,8 +21,10 @@ class OfflineLinks {
 
   // The encoded relative path from the file of part `from` to the file of
   // the part that `reference` names, read against `base` (the page's
-  // <base href>, may be empty) and the part's own location; nothing when
-  // the archive holds no such part.
+  // <base href>, may be empty) and the part's own location. When the
+  // archive holds no such part: under a base, a relative reference comes
+  // back as the absolute URL it names (the page loses its base); nothing
+  // otherwise. Costs the length of the reference, not of the base.
   std::optional<std::string> resolve(std::size_t from,
                                      std::string_view reference,
                                      std::string_view base);
@@ -44,12 +39,29 @@ class OfflineLinks {
   std::unordered_map<std::string, std::size_t> parts_;  // url_key -> part
   std::size_t main_page_;
 
+  // Hierarchical keys as a tree of directories, so that a relative
+  // reference is looked up from its base's directory in the time of its
+  // own length: "origin" -> root directory, directory + segment -> child,
+  // directory + last segment and query -> part.
+  std::unordered_map<std::string, std::size_t> roots_;
+  std::unordered_map<std::string, std::size_t> children_;
+  std::unordered_map<std::string, std::size_t> files_;
+  std::size_t directories_ = 0;
+
   // Pages repeat their references: answers are kept for one page and base.
   std::size_t cached_from_ = static_cast<std::size_t>(-1);
   std::string cached_base_;
   UrlReference base_url_;
+  // The directories of the base's path from its root (NONE past the last
+  // one the tree holds), and its last segment.
+  std::vector<std::size_t> base_directories_;
+  std::string base_file_;
+  bool base_in_tree_ = false;
   std::unordered_map<std::string, std::optional<std::string>> cache_;
 
+  void index(const UrlReference& location, std::size_t part);
+  void walk_base();
+  [[nodiscard]] std::size_t find_part(const UrlReference& reference) const;
   std::optional<std::string> lookup(std::size_t from,
                                     std::string_view reference) const;
 };

@@ -17,28 +17,6 @@ std::vector<std::string_view> segments(std::string_view path) {
   return result;
 }
 
-bool kept_literally(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-      (c >= '0' && c <= '9'))
-    return true;
-  switch (c) {
-    case '-':
-    case '.':
-    case '_':
-    case '~':
-    case '/':
-    case '!':
-    case '$':
-    case '*':
-    case '+':
-    case '=':
-    case '@':
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 std::string relative_path(std::string_view from_file,
@@ -56,26 +34,6 @@ std::string relative_path(std::string_view from_file,
   for (std::size_t i = common; i < to.size(); ++i) {
     result += to[i];
     if (i + 1 < to.size()) result += '/';
-  }
-  return result;
-}
-
-void append_percent_escape(std::string& out, unsigned char byte) {
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  out += '%';
-  out += HEX[byte >> 4];
-  out += HEX[byte & 0x0F];
-}
-
-std::string encode_url_path(std::string_view path) {
-  std::string result;
-  result.reserve(path.size());
-  for (const char ch : path) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (kept_literally(c))
-      result += ch;
-    else
-      append_percent_escape(result, c);
   }
   return result;
 }

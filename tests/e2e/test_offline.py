@@ -69,8 +69,9 @@ PAGE_OFFLINE = (b'<html><head><base href="">\r\n'
                 b"</head><body><h1>Caf\xc3\xa9</h1>\r\n"
                 b'<iframe src="../frame.html"></iframe>\r\n'
                 b'<IMG SRC = "../../cid/logo@h.png" alt=logo>\r\n'
-                b'<img srcset="pics/b.png 1x, ../img/a.png#x 2x" '
-                b'src="../img/a.png">\r\n'
+                # Not held: written absolute, as the lost base meant it.
+                b'<img srcset="https://H.example/assets/pics/b.png 1x, '
+                b'../img/a.png#x 2x" src="../img/a.png">\r\n'
                 b'<a href="#top">top</a> '
                 b'<a href="https://h.example/img/gone.png">g</a>\r\n'
                 b"<div style=\"background: url('../img/a.png')\">x</div>\r\n"

@@ -200,10 +200,8 @@ class OfflineCompare(unittest.TestCase):
         self.assertGreater(chromium_page.differing_share(
             reference.screenshot, bare.screenshot), 0.2)
 
-    # A file on disk answers no cross-origin request: this passes once the
-    # rewriter drops crossorigin from the elements whose reference it
-    # rewrites.
-    @unittest.expectedFailure
+    # A file on disk answers no cross-origin request: the rewriter drops
+    # crossorigin from the elements whose reference it rewrites.
     def test_crossorigin_picture_is_not_refused(self):
         image, parts = CROSSORIGIN
         share, load, _ = self.compare(news_archive(image, parts))

@@ -33,27 +33,4 @@ TEST(OfflinePath, RelativePath) {
   }
 }
 
-struct EncodeCase {
-  std::string path;
-  std::string expected;
-};
-
-const EncodeCase ENCODE_CASES[] = {
-    {"page_files/image001.png", "page_files/image001.png"},
-    {"../a-b_c~d.e/f", "../a-b_c~d.e/f"},
-    {"a b/c%d#e?f", "a%20b/c%25d%23e%3Ff"},
-    {"h/load.php?x=1&y=2", "h/load.php%3Fx=1%26y=2"},
-    {"C:x/y", "C%3Ax/y"},  // never read as a scheme
-    {"q\"'<>`\\(),;", "q%22%27%3C%3E%60%5C%28%29%2C%3B"},
-    {std::string("t\x01\t\n\x7F", 5), "t%01%09%0A%7F"},
-    {"caf\xc3\xa9/\xff", "caf%C3%A9/%FF"},
-    {"!$*+=@", "!$*+=@"},
-};
-
-TEST(OfflinePath, EncodeUrlPath) {
-  for (const EncodeCase& c : ENCODE_CASES) {
-    EXPECT_EQ(encode_url_path(c.path), c.expected) << c.path;
-  }
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -174,18 +175,47 @@ const Case CASES[] = {
     {"base href unquoted", HTML, "",
      "<base target=_top href=https://h/d/><img src=\"a.png\">",
      "<base target=_top href=\"\"><img src=\"h/d/a.png\">"},
-    {"base cleared when only a reference before it changes",
+    {"after an emptied base, a reference to no part is written absolute",
      HTML,
      "",
      "<img src=b.png><base href=\"https://h/d/\"><img src=\"x.png\">",
-     "<img src=img/b.png><base href=\"\"><img src=\"x.png\">",
+     "<img src=img/b.png><base href=\"\"><img src=\"https://h/d/x.png\">",
      {"b.png", "https://h/d/|x.png"}},
-    {"base kept when nothing changes",
+    {"base emptied even when nothing names a part",
      HTML,
      "",
-     "<base href=\"https://h/d/\"><img src=\"b.png\">",
-     "<base href=\"https://h/d/\"><img src=\"b.png\">",
+     "<base href=\"https://h/d/\"><img src=\"b.png\"><a href=\"#top\">",
+     "<base href=\"\"><img src=\"https://h/d/b.png\"><a href=\"#top\">",
      {"https://h/d/|b.png"}},
+    {"links read only against a base",
+     HTML,
+     "",
+     "<form action=q><base href=\"https://h/d/\"><form action=q>"
+     "<blockquote cite=c.html>",
+     "<form action=q><base href=\"\"><form action=https://h/d/q>"
+     "<blockquote cite=https://h/d/c.html>",
+     {"https://h/d/|q", "https://h/d/|c.html"}},
+    {"a base with an unknown character reference stays, and so does the rest",
+     HTML,
+     "",
+     "<img src=a.png><base href=\"https://h/&bogus;/\"><img src=a.png>"
+     "<style>p{b:url(a.png)}</style>",
+     "<img src=img/a.png><base href=\"https://h/&bogus;/\"><img src=a.png>"
+     "<style>p{b:url(a.png)}</style>",
+     {"a.png"}},
+    {"lazy-loading attributes", HTML, "",
+     "<img data-src=a.png data-lazy-src='b.png' data-original=\"a.png\" "
+     "data-srcset=\"a.png 1x, b.png 2x\" data-other=a.png>",
+     "<img data-src=img/a.png data-lazy-src='img/b.png' "
+     "data-original=\"img/a.png\" "
+     "data-srcset=\"img/a.png 1x, img/b.png 2x\" data-other=a.png>"},
+    {"crossorigin goes where a reference now names a file", HTML, "",
+     "<img crossorigin src=a.png><img src=a.png crossorigin=\"anonymous\"/>"
+     "<script src=x.js crossorigin></script>"
+     "<link crossorigin=use-credentials href=s.css CROSSORIGIN>",
+     "<img  src=img/a.png><img src=img/a.png />"
+     "<script src=x.js crossorigin></script>"
+     "<link  href=css/s.css >"},
     {"replacement encoded", HTML, "", "<img src=space.png>",
      "<img src=d/a%20b.png>"},
     {"utf-8 reference", HTML, "utf-8", "<img src=\"caf\xc3\xa9.png\">",
@@ -236,6 +266,17 @@ std::string resolve_key(std::string_view reference, std::string_view base) {
   return key;
 }
 
+// As the offline links answer: the file of a held part; under a base, the
+// absolute URL of a relative reference that names none.
+std::optional<std::string> answer(std::string_view reference,
+                                  std::string_view base) {
+  const auto hit = HELD.find(resolve_key(reference, base));
+  if (hit != HELD.end()) return hit->second;
+  if (!base.empty() && reference.find(':') == std::string_view::npos)
+    return resolve_key(reference, base);
+  return std::nullopt;
+}
+
 struct Outcome {
   RewriteReport report;
   std::string output;
@@ -250,9 +291,7 @@ Outcome run(const Case& c) {
     result.asked.push_back(base.empty() ? std::string(reference)
                                         : std::string(base) + "|" +
                                               std::string(reference));
-    const auto hit = HELD.find(resolve_key(reference, base));
-    if (hit == HELD.end()) return std::nullopt;
-    return hit->second;
+    return answer(reference, base);
   };
   result.report =
       rewrite_references(c.input, c.syntax, c.charset, resolve, result.output);
@@ -291,12 +330,7 @@ void check(const Case& c) {
   // Streamed, the pieces make the whole file, rewritten or not.
   std::string streamed;
   rewrite_references(
-      c.input, c.syntax, c.charset,
-      [](std::string_view reference, std::string_view base) {
-        const auto hit = HELD.find(resolve_key(reference, base));
-        return hit == HELD.end() ? std::nullopt
-                                 : std::optional<std::string>(hit->second);
-      },
+      c.input, c.syntax, c.charset, answer,
       [&streamed](std::string_view bytes) { streamed.append(bytes); });
   EXPECT_EQ(streamed, c.expected);
 }
@@ -390,6 +424,171 @@ TEST(ReferenceRewriter, ReportsBaseAndCount) {
   EXPECT_EQ(r.output,
             "<base href=\"\"><base href=other/>"
             "<img src=h/d/a.png srcset='h/d/a.png 1x'>");
+}
+
+// Every reference form, and every construct that hides one, after enough
+// text that the charset is settled before the forms begin.
+std::string every_form() {
+  std::string page = "<html><head><title>x</title>";
+  page += std::string(1100, 'p');
+  page +=
+      "<base target=_top href=\"https://h/d/\">"
+      "<meta charset=\"utf-8\"><!-- <img src=a.png> --><!--->"
+      "<link rel=stylesheet href='https://h/s.css' crossorigin>"
+      "<style>@import \"a.png\"; p{b:url( a.png )} /* url(a.png) */"
+      " q{c:url(\"b.png\") ; d:\"url(a.png)\"} r{e:url(a\\.png)}</style>"
+      "<script>var s = '<img src=a.png>'; if (a</b) {}</script>"
+      "<img src = \"a.png#f\" srcset=\"a.png 1x, b.png 2x,x.png 3x\" "
+      "alt='>' data-src=b.png data-srcset='a.png 2x' "
+      "style=\"background: url('a.png')\"><IMG SRC=a.png>"
+      "<a href=\"x&amp;y.png\">&amp;</a><a href='#top'>t</a>"
+      "<?pi <img src=a.png>?><!doctype x><textarea><img src=a.png>"
+      "</textarea><img\tsrc=a.png/><p title=\"&lt;img src=a.png&gt;\">"
+      "<object data=b.png></object><video poster=a.png></video>"
+      "<svg><image xlink:href=\"b.png\"/></svg><form action=q.php>"
+      "</STYLE><style>s{f:url(a.png)}</style ><plaintext><img src=a.png>";
+  return page;
+}
+
+std::string whole(std::string_view page, PartSyntax syntax,
+                  std::string_view charset, RewriteReport& report) {
+  std::string out;
+  report = rewrite_references(page, syntax, charset, answer,
+                              [&out](std::string_view b) { out.append(b); });
+  return out;
+}
+
+std::string in_runs(std::string_view page, PartSyntax syntax,
+                    std::string_view charset,
+                    const std::vector<std::size_t>& cuts,
+                    RewriteReport& report) {
+  std::string out;
+  const ByteSink write = [&out](std::string_view b) { out.append(b); };
+  ReferenceRewriter rewriter(syntax, charset, answer);
+  std::size_t done = 0;
+  for (const std::size_t cut : cuts) {
+    rewriter.feed(page.substr(done, cut - done), write);
+    done = cut;
+  }
+  rewriter.feed(page.substr(done), write);
+  rewriter.finish(write);
+  report = rewriter.report();
+  return out;
+}
+
+// Cut at every byte into two runs, then into many random runs: the
+// rewritten page is the whole-page rewrite, byte for byte.
+TEST(ReferenceRewriter, RunsCutAnywhereRewriteAsTheWholePage) {
+  const std::string html = every_form();
+  struct Page {
+    const char* what;
+    std::string bytes;
+    PartSyntax syntax;
+    std::string charset;
+  };
+  const Page pages[] = {
+      {"html", html, HTML, ""},
+      {"utf-16", utf16(html, true, true), HTML, ""},
+      {"css",
+       std::string(1100, ' ') + "@import 's.css';a{b:url(a.png)}" +
+           "/* url(a.png) */c{d:url( 'b.png' )}@import url(a.png);",
+       CSS, ""},
+  };
+  for (const Page& page : pages) {
+    SCOPED_TRACE(page.what);
+    RewriteReport expected_report;
+    const std::string expected =
+        whole(page.bytes, page.syntax, page.charset, expected_report);
+    ASSERT_EQ(expected_report.status, RewriteStatus::rewritten);
+    ASSERT_NE(expected, page.bytes);
+    for (std::size_t cut = 0; cut <= page.bytes.size(); ++cut) {
+      RewriteReport report;
+      const std::string got =
+          in_runs(page.bytes, page.syntax, page.charset, {cut}, report);
+      ASSERT_EQ(got, expected) << "cut at " << cut;
+      ASSERT_EQ(report.references, expected_report.references);
+      ASSERT_EQ(report.base, expected_report.base);
+    }
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 200; ++round) {
+      std::vector<std::size_t> cuts;
+      std::size_t at = 0;
+      while (true) {
+        seed = seed * 1103515245U + 12345U;
+        at += (seed >> 16) % (round % 2 == 0 ? 8 : 300);
+        if (at >= page.bytes.size()) break;
+        cuts.push_back(at);
+      }
+      RewriteReport report;
+      ASSERT_EQ(in_runs(page.bytes, page.syntax, page.charset, cuts, report),
+                expected)
+          << "round " << round;
+    }
+  }
+}
+
+// A token longer than the cap is passed as it stands; what follows it is
+// read as before, and the page streams through in blocks.
+TEST(ReferenceRewriter, TokensLongerThanTheCapPassUnread) {
+  const std::string long_value(REWRITE_TOKEN_CAP + 10, 'v');
+  const std::string page =
+      "<img alt=\"" + long_value + " > <img src=a.png\" src=a.png>" +
+      "<img src=a.png><style>p{b:url(" + long_value +
+      " ) url(a.png)}</style><style>q{c:url('" + long_value +
+      "')}/* */r{d:url(b.png)}</style><img src=b.png>";
+  const std::string expected =
+      "<img alt=\"" + long_value + " > <img src=a.png\" src=a.png>" +
+      "<img src=img/a.png><style>p{b:url(" + long_value +
+      " ) url(img/a.png)}</style><style>q{c:url('" + long_value +
+      "')}/* */r{d:url(img/b.png)}</style><img src=img/b.png>";
+  for (const std::size_t block : {std::size_t{65536}, page.size()}) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = block; at < page.size(); at += block)
+      cuts.push_back(at);
+    RewriteReport report;
+    const std::string got = in_runs(page, HTML, "", cuts, report);
+    EXPECT_TRUE(got == expected) << "block " << block;
+    EXPECT_EQ(report.references, 4U);
+  }
+}
+
+// The charset is read as a browser reads it: byte order mark, label, then
+// a <meta> in the first 1,024 bytes.
+TEST(ReferenceRewriter, CharsetFromMetaDecidesWithoutALabel) {
+  const struct {
+    const char* what;
+    std::string charset;
+    std::string page;
+    bool rewritten;
+  } cases[] = {
+      {"meta charset", "", "<meta charset=\"iso-2022-jp\"><img src=a.png>",
+       false},
+      {"meta http-equiv", "",
+       "<META HTTP-EQUIV=Content-Type CONTENT='text/html; charset=UTF-7'>"
+       "<img src=a.png>",
+       false},
+      {"label over meta", "utf-8", "<meta charset=iso-2022-jp><img src=a.png>",
+       true},
+      {"meta in a comment", "", "<!-- <meta charset=utf-7> --><img src=a.png>",
+       true},
+      {"meta past 1,024 bytes", "",
+       std::string(1100, ' ') + "<meta charset=utf-7><img src=a.png>", true},
+      {"meta utf-16 read as utf-8", "", "<meta charset=utf-16><img src=a.png>",
+       true},
+      {"byte order mark over meta", "",
+       "\xEF\xBB\xBF<meta charset=iso-2022-jp><img src=a.png>", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string output;
+    const RewriteReport report =
+        rewrite_references(c.page, HTML, c.charset, answer, output);
+    EXPECT_EQ(report.status, c.rewritten ? RewriteStatus::rewritten
+                                         : RewriteStatus::unsupported_charset);
+    if (!c.rewritten) {
+      EXPECT_FALSE(report.charset.empty());  // named in the note
+    }
+  }
 }
 
 }  // namespace

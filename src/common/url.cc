@@ -1,6 +1,7 @@
 #include "url.h"
 
 #include <array>
+#include <string>
 
 namespace {
 
@@ -47,6 +48,104 @@ std::string merge_paths(const UrlReference& base, std::string_view path) {
   const std::size_t slash = base.path.rfind('/');
   if (slash != std::string::npos) out.assign(base.path, 0, slash + 1);
   return out.append(path);
+}
+
+char lower_byte(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Reserved characters keep their meaning (RFC 3986 section 2.2), so they are
+// written as they stand, like the unreserved ones.
+bool is_literal(unsigned char byte) {
+  if (is_unreserved(byte)) return true;
+  switch (byte) {
+    case ':':
+    case '/':
+    case '?':
+    case '#':
+    case '[':
+    case ']':
+    case '@':
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One spelling for a path or query: "a%20b", "a b" and "a%2fb" against
+// "a%2Fb" agree; "%41" is "A".
+std::string normal_component(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '%' && i + 2 < text.size()) {
+      const int high = hex_value(static_cast<unsigned char>(text[i + 1]));
+      const int low = hex_value(static_cast<unsigned char>(text[i + 2]));
+      if (high >= 0 && low >= 0) {
+        const auto decoded = static_cast<unsigned char>(high << 4 | low);
+        if (is_unreserved(decoded))
+          out.push_back(static_cast<char>(decoded));
+        else
+          append_percent_escape(out, decoded);
+        i += 2;
+        continue;
+      }
+    }
+    if (is_literal(byte))
+      out.push_back(static_cast<char>(byte));
+    else
+      append_percent_escape(out, byte);
+  }
+  return out;
+}
+
+std::string normal_authority(std::string_view scheme,
+                             std::string_view authority) {
+  std::string out;
+  out.reserve(authority.size());
+  // The user part keeps its case; the host has none.
+  const std::size_t at = authority.rfind('@');
+  const std::size_t host = at == std::string_view::npos ? 0 : at + 1;
+  out.append(authority.substr(0, host));
+  for (const char c : authority.substr(host)) out.push_back(lower_byte(c));
+  const std::size_t colon = out.rfind(':');
+  if (colon != std::string::npos && colon >= host &&
+      out.find(']', colon) == std::string::npos) {
+    const std::string_view port = std::string_view(out).substr(colon + 1);
+    if (port.empty() || (scheme == "http" && port == "80") ||
+        (scheme == "https" && port == "443") ||
+        (scheme == "ftp" && port == "21"))
+      out.resize(colon);
+  }
+  return out;
+}
+
+bool kept_in_path(unsigned char c) {
+  if (is_unreserved(c)) return true;
+  switch (c) {
+    case '/':
+    case '!':
+    case '$':
+    case '*':
+    case '+':
+    case '=':
+    case '@':
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -212,4 +311,88 @@ std::string percent_encode(std::string_view text,
     }
   }
   return out;
+}
+
+bool is_special_scheme(std::string_view scheme) {
+  return scheme == "http" || scheme == "https" || scheme == "file" ||
+         scheme == "ftp";
+}
+
+UrlReference parse_reference(std::string_view text,
+                             std::string_view base_scheme) {
+  std::string cleaned;
+  cleaned.reserve(text.size());
+  for (const char c : text)
+    if (c != '\t' && c != '\n' && c != '\r') cleaned.push_back(c);
+  UrlReference url = parse_url(cleaned);
+  if (cleaned.find('\\') != std::string::npos &&
+      is_special_scheme(url.is_absolute() ? std::string_view(url.scheme)
+                                          : base_scheme)) {
+    for (char& c : cleaned)
+      if (c == '\\') c = '/';
+    url = parse_url(cleaned);
+  }
+  return url;
+}
+
+UrlKeyParts url_key_parts(const UrlReference& url) {
+  UrlKeyParts parts;
+  parts.origin = url.scheme;
+  if (url.scheme == "cid") {
+    std::string id = url.path;
+    if (url.has_query) id.append("?").append(url.query);
+    parts.origin.append(":").append(percent_decode(id));
+    return parts;
+  }
+  if (!parts.origin.empty()) parts.origin.push_back(':');
+  std::string raw = url.path;
+  // A drive letter has no case, and "|" is its old spelling: file:///C|/a
+  // is file:///c:/a.
+  if (url.scheme == "file" && raw.size() >= 3 && raw[0] == '/' &&
+      is_alpha(static_cast<unsigned char>(raw[1])) &&
+      (raw[2] == ':' || raw[2] == '|') && (raw.size() == 3 || raw[3] == '/')) {
+    raw[1] = lower_byte(raw[1]);
+    raw[2] = ':';
+  }
+  parts.path = remove_dot_segments(normal_component(raw));
+  if (url.has_authority) {
+    parts.origin.append("//").append(
+        normal_authority(url.scheme, url.authority));
+    if (parts.path.empty() && is_special_scheme(url.scheme))
+      parts.path.push_back('/');
+  }
+  if (url.has_query)
+    parts.query.append("?").append(normal_component(url.query));
+  return parts;
+}
+
+std::string url_key(const UrlReference& url) {
+  UrlKeyParts parts = url_key_parts(url);
+  return parts.origin.append(parts.path).append(parts.query);
+}
+
+std::string normal_url_component(std::string_view text) {
+  return normal_component(text);
+}
+
+bool has_scheme(std::string_view text) { return scheme_length(text) > 0; }
+
+void append_percent_escape(std::string& out, unsigned char byte) {
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  out += '%';
+  out += HEX[byte >> 4];
+  out += HEX[byte & 0x0F];
+}
+
+std::string encode_url_path(std::string_view path) {
+  std::string result;
+  result.reserve(path.size());
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (kept_in_path(c))
+      result += ch;
+    else
+      append_percent_escape(result, c);
+  }
+  return result;
 }

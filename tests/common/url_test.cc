@@ -82,4 +82,56 @@ TEST(Url, ParsesComponentsAndEscapes) {
   EXPECT_EQ(remove_dot_segments("mid/content=5/../6"), "mid/6");
 }
 
+// Two spellings of one target share a key; different targets do not.
+TEST(Url, KeysOfTwoSpellingsAgree) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+  } cases[] = {
+      {"HTTPS://H.Example/a/./b/../c.png", "https://h.example/a/c.png", true},
+      {"http://h:80/x", "http://h/x", true},
+      {"https://h:443", "https://h/", true},
+      {"https://h:8443/x", "https://h/x", false},
+      {"https://h/a%20b.png", "https://h/a b.png", true},
+      {"https://h/%7euser/%2e%2e/x", "https://h/x", true},
+      {"https://h/a%2fb", "https://h/a%2Fb", true},
+      {"https://h/a%2fb", "https://h/a/b", false},
+      {"https://h/caf%c3%a9", "https://h/caf\xc3\xa9", true},
+      {"https://h/P.png", "https://h/p.png", false},
+      {"https://h/l.php?x=1", "https://h/l.php?x=2", false},
+      {"https://h/x#top", "https://h/x", true},
+      {"file:///C:/Doc/a.htm", "file:///c:/Doc/a.htm", true},
+      {"file:///C|/Doc/a.htm", "file:///C:/Doc/a.htm", true},
+      {"cid:logo%40h", "cid:logo@h", true},
+      {"cid:Logo@h", "cid:logo@h", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(url_key(parse_url(c.a)) == url_key(parse_url(c.b)), c.same)
+        << c.a << " vs " << c.b;
+}
+
+struct EncodeCase {
+  std::string path;
+  std::string expected;
+};
+
+const EncodeCase ENCODE_CASES[] = {
+    {"page_files/image001.png", "page_files/image001.png"},
+    {"../a-b_c~d.e/f", "../a-b_c~d.e/f"},
+    {"a b/c%d#e?f", "a%20b/c%25d%23e%3Ff"},
+    {"h/load.php?x=1&y=2", "h/load.php%3Fx=1%26y=2"},
+    {"C:x/y", "C%3Ax/y"},  // never read as a scheme
+    {"q\"'<>`\\(),;", "q%22%27%3C%3E%60%5C%28%29%2C%3B"},
+    {std::string("t\x01\t\n\x7F", 5), "t%01%09%0A%7F"},
+    {"caf\xc3\xa9/\xff", "caf%C3%A9/%FF"},
+    {"!$*+=@", "!$*+=@"},
+};
+
+TEST(Url, EncodeUrlPath) {
+  for (const EncodeCase& c : ENCODE_CASES) {
+    EXPECT_EQ(encode_url_path(c.path), c.expected) << c.path;
+  }
+}
+
 }  // namespace
