@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "file_open.h"
 #include "messages.h"
 
 #if defined(SYS_openat2) && __has_include(<linux/openat2.h>)
@@ -66,11 +67,7 @@ bool for_each_component(std::string_view dir, Visit&& visit) {
 
 // A directory entry opened without following a link at its name.
 int open_child(int parent, const std::string& name) {
-  int fd;
-  do {
-    fd = ::openat(parent, name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return openat_retrying(parent, name.c_str(), DIRECTORY_FLAGS | O_NOFOLLOW);
 }
 
 bool is_link(int parent, const std::string& name) {
@@ -195,10 +192,7 @@ ReachedDirectory reach_beneath(int root, std::string_view dir, bool create) {
 }  // namespace
 
 DirectoryFd open_output_root(const char* path) {
-  int fd;
-  do {
-    fd = ::open(path, DIRECTORY_FLAGS);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = open_retrying(path, DIRECTORY_FLAGS);
   return fd >= 0 ? DirectoryFd::owned(fd) : DirectoryFd();
 }
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "file_open.h"
 #include "messages.h"
 
 namespace {
@@ -97,9 +98,7 @@ PendingFile::PendingFile(int dir) : dir_(dir) {
 PendingFile::PendingFile(int root, InRoot /*unused*/) : dir_(root) {
   if (root < 0) return;
   install_cleanup_once();
-  do {
-    fd_ = ::openat(root, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  } while (fd_ < 0 && errno == EINTR);
+  fd_ = openat_retrying(root, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   if (fd_ >= 0) return;
   create_named();
   if (fd_ >= 0) return;
@@ -114,10 +113,8 @@ void PendingFile::create_named() {
     make_hidden_name(name_, sizeof name_);
     arm_cleanup(dir_, name_);
     pending_ = true;
-    do {
-      fd_ = ::openat(dir_, name_,
-                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+    fd_ = openat_retrying(
+        dir_, name_, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ >= 0) return;
     pending_ = false;
     disarm_cleanup();
@@ -257,9 +254,7 @@ PendingFile::Commit PendingFile::copy_into(int dir, const char* name,
 PendingFile::PendingFile(int dir, Where where) : dir_(dir) {
   install_cleanup_once();
   if (where == Where::anonymous) {
-    do {
-      fd_ = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    } while (fd_ < 0 && errno == EINTR);
+    fd_ = openat_retrying(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd_ >= 0) return;
   }
   create_named();
