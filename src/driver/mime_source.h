@@ -55,5 +55,7 @@ class MimeSource final : public PartSource {
   const MimeLeaf* leaf_ = nullptr;  // the current one
   bool cut_ = false;                // its body loses stray bytes
   std::uint64_t done_ = 0;          // bytes of its body handed out
-  Text block_;
+  char last_byte_ = 0;              // the last byte read of it
+  Text block_;                      // bytes as read
+  Text cut_block_;                  // base64 without its stray bytes
 };
