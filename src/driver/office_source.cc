@@ -20,8 +20,7 @@ bool OfficeSource::next(SourcePart& part) {
   }
   part.path = std::move(*reader_.part_name);
   part.directory = std::move(*reader_.part_dir);
-  part.encoding =
-      body->is_base64 == 1 ? Encoding::base64 : Encoding::quoted_printable;
+  part.encoding = body->encoding;
   part.index = count_++;
   return true;
 }
