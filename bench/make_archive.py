@@ -1,13 +1,21 @@
 #!/usr/bin/env python3
 """Writes a benchmark archive of about SIZE MiB in the shape office suites save:
 a ~20 MB quoted-printable HTML page, then base64 images of ~2.5 MB each, CRLF
-line ends, four header lines after every boundary line. Other shapes hold a
-single large part: `base64` one base64 object (an embedded file), `qp` one
-long quoted-printable page, each filling the archive.
+line ends, four header lines after every boundary line. Other shapes:
+  base64   one base64 object (an embedded file) filling the archive
+  qp       one long quoted-printable page filling the archive
+  browser  a browser's layout (folded Content-Type, https locations, headers
+           in a browser's order): a small page, then one base64 image filling
+           the archive; read with -a or --offline
+  page     a browser's layout: one quoted-printable HTML page filling the
+           archive, full of references to the stylesheet and the picture
+           after it; what --offline rewrites
+  tiny     SIZE is a number of parts, not MiB: an office archive of that many
+           parts of a few bytes each
 
-usage: make_archive.py SIZE_MIB OUTPUT_DIR [office|base64|qp]
-Writes OUTPUT_DIR/archive-SIZE.mht (archive-SHAPE-SIZE.mht for the single
-part shapes) and OUTPUT_DIR/base64.conf (RFC 2045)."""
+usage: make_archive.py SIZE_MIB OUTPUT_DIR [office|base64|qp|browser|page|tiny]
+Writes OUTPUT_DIR/archive-SIZE.mht (archive-SHAPE-SIZE.mht for the other
+shapes) and OUTPUT_DIR/base64.conf (RFC 2045)."""
 
 import base64
 import binascii
@@ -81,13 +89,104 @@ def single_qp(f, rng, size):
     f.write(b"\r\n")
 
 
+BROWSER_BOUNDARY = b"----MultipartBoundary--bEnChMaRk0123456789abcdefgh----"
+SITE = b"https://example.org/gallery/"
+
+
+def browser_header(f):
+    f.write(b"From: <Saved by Blink>\r\n"
+            b"Snapshot-Content-Location: " + SITE + b"\r\n"
+            b"Subject: Gallery\r\n"
+            b"Date: Wed, 9 Dec 2026 10:00:00 -0000\r\n"
+            b"MIME-Version: 1.0\r\n"
+            b"Content-Type: multipart/related;\r\n"
+            b"\ttype=\"text/html\";\r\n"
+            b"\tboundary=\"" + BROWSER_BOUNDARY + b"\"\r\n\r\n\r\n")
+
+
+def browser_part(f, content_type, encoding, location, cid=None):
+    f.write(b"--" + BROWSER_BOUNDARY + b"\r\n"
+            b"Content-Type: " + content_type + b"\r\n")
+    if cid:
+        f.write(b"Content-ID: <" + cid + b">\r\n")
+    f.write(b"Content-Transfer-Encoding: " + encoding + b"\r\n"
+            b"Content-Location: " + location + b"\r\n\r\n")
+
+
+def browser_page(rng, size):
+    """A page whose paragraphs refer to the stylesheet and the picture in
+    the forms --offline rewrites: absolute, relative and in a style."""
+    out = [b"<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+           b"<link rel=\"stylesheet\" href=\"" + SITE + b"css/site.css\">"
+           b"</head><body>\n"]
+    total = len(out[0])
+    n = 0
+    while total < size:
+        n += 1
+        words = b" ".join(rng.choice(WORDS) for _ in range(rng.randint(5, 40)))
+        para = (b"<div class=\"card\" style=\"background:url(img/photo.png)\">"
+                b"<p>" + words + b"</p><img src=\"" + SITE + b"img/photo.png\" "
+                b"alt=\"photo %d\"><a href=\"page%d.html\">more</a></div>\n"
+                % (n, n % 100))
+        out.append(para)
+        total += len(para)
+    return b"".join(out) + b"</body></html>\n"
+
+
+def browser(f, rng, size, shape):
+    """A browser's archive: a page, a stylesheet, a picture; either the
+    picture or the page fills the archive."""
+    browser_header(f)
+    if shape == "page":
+        text = binascii.b2a_qp(browser_page(rng, 4 * 1000 * 1000), istext=True)
+        text = text.replace(b"\n", b"\r\n")
+        browser_part(f, b"text/html", b"quoted-printable", SITE,
+                     b"frame-0@mhtml.blink")
+        while f.tell() + len(text) <= size:
+            f.write(text)
+        f.write(text[:text.rfind(b"\r\n", 0, max(size - f.tell(), 0)) + 2])
+        f.write(b"\r\n")
+    else:
+        page = binascii.b2a_qp(browser_page(rng, 2000), istext=True)
+        browser_part(f, b"text/html", b"quoted-printable", SITE,
+                     b"frame-0@mhtml.blink")
+        f.write(page.replace(b"\n", b"\r\n") + b"\r\n")
+    browser_part(f, b"text/css", b"quoted-printable", SITE + b"css/site.css")
+    f.write(b".card { background: url(\"../img/photo.png\"); }\r\n\r\n")
+    browser_part(f, b"image/png", b"base64", SITE + b"img/photo.png")
+    piece = 57 * 20000
+    if shape == "page":
+        f.write(base64.encodebytes(rng.randbytes(4096)).replace(b"\n", b"\r\n"))
+    while shape != "page" and f.tell() < size:
+        left = (size - f.tell()) * 3 // 4
+        data = rng.randbytes(max(1, min(piece, left)))
+        f.write(base64.encodebytes(data).replace(b"\n", b"\r\n"))
+    f.write(b"\r\n--" + BROWSER_BOUNDARY + b"--\r\n")
+
+
+def tiny(f, rng, parts):
+    """Parts of a few bytes each, alternately quoted-printable and base64,
+    spread over 100 directories."""
+    for n in range(parts):
+        if n % 2:
+            f.write(part_header(b"page_files/d%02d/t%06d.bin" % (n % 100, n),
+                                b"base64", b"application/octet-stream"))
+            f.write(base64.encodebytes(rng.randbytes(12)).replace(b"\n", b"\r\n"))
+        else:
+            f.write(part_header(b"page_files/d%02d/t%06d.txt" % (n % 100, n),
+                                b"quoted-printable", b"text/plain"))
+            f.write(b"tiny part %d =3D small\r\n" % n)
+        f.write(b"\r\n")
+    f.write(b"--" + BOUNDARY + b"--\r\n")
+
+
 def main():
     if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
     size = int(sys.argv[1]) * 1024 * 1024
     outdir = sys.argv[2]
     shape = sys.argv[3] if len(sys.argv) == 4 else "office"
-    if shape not in ("office", "base64", "qp"):
+    if shape not in ("office", "base64", "qp", "browser", "page", "tiny"):
         sys.exit(__doc__)
     os.makedirs(outdir, exist_ok=True)
     rng = random.Random(20261209)
@@ -95,12 +194,19 @@ def main():
         "archive-%s-%s.mht" % (shape, sys.argv[1])
     path = os.path.join(outdir, name)
     tmp = path + ".tmp"
+    if shape in ("browser", "page"):
+        with open(tmp, "wb") as f:
+            browser(f, rng, size, shape)
+        finish(path, tmp, outdir)
+        return
     with open(tmp, "wb") as f:
         f.write(b"MIME-Version: 1.0\r\nX-Document-Type: Document\r\n"
                 b"Content-Type: multipart/related; boundary=\"" + BOUNDARY +
                 b"\"\r\n\r\nThis document is a Single File Web Page, also "
                 b"known as a Web Archive file.\r\n\r\n")
-        if shape != "office":
+        if shape == "tiny":
+            tiny(f, rng, int(sys.argv[1]))
+        elif shape != "office":
             (single_base64 if shape == "base64" else single_qp)(f, rng, size)
             f.write(b"--" + BOUNDARY + b"--\r\n")
     if shape != "office":

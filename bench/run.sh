@@ -6,8 +6,11 @@
 # which is what runs by default, gives the headline figures. --any-layout and
 # --offline run at that level in the same rounds, and their ratio is printed.
 #   bench/run.sh [MiB] [SHAPE]
+# (bench/modes.py times every mode beside a copy on all the shapes, with
+# the peak RSS of each.)
 # SHAPE is `office` (the default: a page and many pictures), `base64` (one
-# base64 part filling the archive) or `qp` (one quoted-printable page);
+# base64 part filling the archive), `qp` (one quoted-printable page) or
+# `tiny` (MiB is then a number of tiny parts);
 # `bench/run.sh large` runs the large-part shapes, 512 MiB of base64 and a
 # 256 MiB page, one after the other.
 set -eu
@@ -24,7 +27,7 @@ build="$root/build-bench"
 cache="$here/cache"
 case $shape in
   office) archive="$cache/archive-$size.mht" ;;
-  base64 | qp) archive="$cache/archive-$shape-$size.mht" ;;
+  base64 | qp | tiny) archive="$cache/archive-$shape-$size.mht" ;;
   *) echo "bench/run.sh: no shape $shape" >&2; exit 2 ;;
 esac
 

@@ -2,7 +2,8 @@
 #
 # `cmake --install build --prefix P` puts the tool, its manual (version
 # filled in from project()), the RFC 2045 alphabet to copy next to archives,
-# the README and the LICENSE, and the bash completion under P. `cmake --build build --target deb`
+# the README (with the pages of docs/ it links to) and the LICENSE, and the
+# bash completion under P. `cmake --build build --target deb`
 # stages the same install under /usr and turns it into
 # mimeunpack_<version>_<arch>.deb in the build directory (cmake/deb.cmake).
 
@@ -16,6 +17,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/base64.conf
         DESTINATION ${CMAKE_INSTALL_DATADIR}/mimeunpack)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# README links to these by relative path, so they keep their folder.
+set(MIMEUNPACK_DOC_PAGES behaviour-changes design hostile-input layouts
+    messages options performance)
+list(TRANSFORM MIMEUNPACK_DOC_PAGES PREPEND ${PROJECT_SOURCE_DIR}/docs/)
+list(TRANSFORM MIMEUNPACK_DOC_PAGES APPEND .md)
+install(FILES ${MIMEUNPACK_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 # bash-completion loads a command's completion on demand from this directory,
 # by the command's name.
 install(FILES ${PROJECT_SOURCE_DIR}/completion/mimeunpack.bash

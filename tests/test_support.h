@@ -55,14 +55,14 @@ struct Outcome {
 template <class Function>
 Outcome run_captured(Function&& function) {
   Outcome outcome;
-  std::fflush(stdout);
+  static_cast<void>(flush_output());
   testing::internal::CaptureStdout();
   try {
     std::forward<Function>(function)();
   } catch (const FatalError& error) {
     outcome.fatal = error;
   }
-  std::fflush(stdout);
+  static_cast<void>(flush_output());
   outcome.out = testing::internal::GetCapturedStdout();
   return outcome;
 }

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <utility>
 
+#include "file_open.h"
 #include "messages.h"
 
 ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
@@ -21,7 +21,12 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       at_eof(other.at_eof),
       closed(other.closed),
       in_body(other.in_body),
-      hinted(other.hinted) {}
+      hinted(other.hinted),
+      seekable(other.seekable),
+      read_offset(other.read_offset),
+      reread_from(other.reread_from),
+      reread_to(other.reread_to),
+      reread(std::move(other.reread)) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);
@@ -32,10 +37,7 @@ namespace {
 int open_for_reading(const std::string& path) {
   // Non-blocking, so that a FIFO without a writer does not hang the open;
   // reading then blocks again as usual.
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -83,6 +85,8 @@ ArchiveReader open_archive(std::string_view path) {
   reader.path = std::string(path);
   reader.file = open_for_reading(reader.path);
   if (reader.file < 0) fail_cannot_open(path);
+  struct stat info {};
+  reader.seekable = ::fstat(reader.file, &info) == 0 && S_ISREG(info.st_mode);
   reader.block.reserve_more(READ_BLOCK);
 
   for (;;) {

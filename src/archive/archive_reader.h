@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,9 @@
 #include "text.h"
 #include "transfer_encoding.h"
 
-// The archive is read in blocks of this size; a longer line grows the block.
+// The archive is read in blocks of this size. A body line longer than half
+// a block is passed over once to see whether it holds the boundary, then
+// read again in blocks (a regular file only), so no line is held whole.
 // Fuzz builds shrink it so that lines and boundaries straddle blocks.
 #ifndef MIMEUNPACK_READ_BLOCK
 #define MIMEUNPACK_READ_BLOCK (1 << 20)
@@ -19,6 +22,9 @@
 inline constexpr std::size_t READ_BLOCK = MIMEUNPACK_READ_BLOCK;
 // Characters of a location line that come before the part's path.
 inline constexpr std::size_t LOCATION_PREFIX_LENGTH = 29;
+// The longest header line (before the first boundary, or one of a part's
+// four), line end included: such lines are held whole, so they are capped.
+inline constexpr std::size_t HEADER_LINE_LIMIT = std::size_t{1} << 20;
 
 struct ArchiveReader {
   std::string boundary;
@@ -31,9 +37,16 @@ struct ArchiveReader {
   Text block;               // bytes read ahead; lines are views into it
   std::size_t begin = 0;    // first byte of the block not yet handed out
   bool at_eof = false;
-  bool closed = false;   // the close delimiter has been read
-  bool in_body = false;  // read_part has stopped at a body not yet read
-  bool hinted = false;   // --any-layout has been suggested
+  bool closed = false;    // the close delimiter has been read
+  bool in_body = false;   // read_part has stopped at a body not yet read
+  bool hinted = false;    // --any-layout has been suggested
+  bool seekable = false;  // a regular file: a long line can be read again
+  std::uint64_t read_offset = 0;  // file offset of the block's end
+  // A long body line known to hold no boundary, read again from the file:
+  // the offsets still to hand out, and the room they are read into.
+  std::uint64_t reread_from = 0;
+  std::uint64_t reread_to = 0;
+  Text reread;
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;
@@ -45,12 +58,14 @@ struct ArchiveReader {
 
 // The next line with its line end (LF, or CR LF), or none at the end of the
 // archive. The view stays valid until the next read from the same reader.
+// A line longer than HEADER_LINE_LIMIT is fatal.
 std::optional<std::string_view> read_line(ArchiveReader& reader);
 
 // True when every byte of the archive has been handed out.
 bool at_end(ArchiveReader& reader);
 
-// A run of whole lines of a part's body, none of which holds the boundary.
+// A run of a part's body, none of whose lines holds the boundary: whole
+// lines, or a piece of one line longer than half a block.
 struct BodyChunk {
   std::string_view lines;
   bool boundary_found = false;  // the boundary line has been read past

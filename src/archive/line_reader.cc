@@ -26,6 +26,7 @@ void refill(ArchiveReader& reader) {
                                block.capacity() - block.size());
     if (got > 0) {
       block.grow_size(static_cast<std::size_t>(got));
+      reader.read_offset += static_cast<std::uint64_t>(got);
       return;
     }
     if (got == 0) {
@@ -40,6 +41,70 @@ std::size_t offset_after(const char* base, const void* hit) {
   return static_cast<std::size_t>(static_cast<const char*>(hit) - base) + 1;
 }
 
+[[noreturn]] void fail_long_header_line(const ArchiveReader& reader) {
+  fail_header_line_too_long(reader.path, HEADER_LINE_LIMIT);
+}
+
+// What passing over a long line found in it.
+struct LongLine {
+  bool holds_boundary = false;
+  bool closes = false;  // the boundary is directly followed by "--"
+};
+
+// Notes each boundary in `bytes`, a stretch of one line. A boundary whose
+// "--" may still come is found again in the bytes kept for the next stretch.
+void note_boundaries(const ArchiveReader& reader, std::string_view bytes,
+                     LongLine& line) {
+  const std::size_t length = reader.matcher.size();
+  for (std::size_t from = 0; from < bytes.size();) {
+    const std::size_t hit = reader.matcher.find(bytes.substr(from));
+    if (hit == BoundaryMatcher::npos) return;
+    line.holds_boundary = true;
+    if (bytes.substr(from + hit + length, 2) == "--") line.closes = true;
+    from += hit + 1;
+  }
+}
+
+// Reads past the line that starts at `begin` (no LF among the bytes in the
+// block), keeping only the last bytes a boundary and its "--" may straddle.
+LongLine pass_long_line(ArchiveReader& reader) {
+  const std::size_t keep = reader.matcher.size() + 1;
+  LongLine line;
+  for (;;) {
+    const char* window = reader.block.data() + reader.begin;
+    const std::size_t available = reader.block.size() - reader.begin;
+    const void* lf = std::memchr(window, '\n', available);
+    const std::size_t length = lf ? offset_after(window, lf) : available;
+    note_boundaries(reader, {window, length}, line);
+    if (lf != nullptr || reader.at_eof) {
+      reader.begin += length;
+      return line;
+    }
+    if (available > keep) reader.begin += available - keep;
+    refill(reader);
+  }
+}
+
+// The next block of the long line being read again.
+std::string_view reread_next(ArchiveReader& reader) {
+  if (reader.reread.capacity() < READ_BLOCK)
+    reader.reread.reserve_more(READ_BLOCK);
+  const std::uint64_t left = reader.reread_to - reader.reread_from;
+  const std::size_t want = left < reader.reread.capacity()
+                               ? static_cast<std::size_t>(left)
+                               : reader.reread.capacity();
+  for (;;) {
+    const ssize_t got = ::pread(reader.file, reader.reread.data(), want,
+                                static_cast<off_t>(reader.reread_from));
+    if (got > 0) {
+      reader.reread_from += static_cast<std::uint64_t>(got);
+      return {reader.reread.data(), static_cast<std::size_t>(got)};
+    }
+    // A file that shrank under us fails as a failed read does.
+    if (got == 0 || errno != EINTR) fail_cannot_open(reader.path);
+  }
+}
+
 }  // namespace
 
 std::optional<std::string_view> read_line(ArchiveReader& reader) {
@@ -51,10 +116,12 @@ std::optional<std::string_view> read_line(ArchiveReader& reader) {
       const void* lf = std::memchr(window + scanned, '\n', available - scanned);
       if (lf != nullptr) {
         const std::size_t length = offset_after(window, lf);
+        if (length > HEADER_LINE_LIMIT) fail_long_header_line(reader);
         reader.begin += length;
         return std::string_view(window, length);
       }
       scanned = available;
+      if (scanned > HEADER_LINE_LIMIT) fail_long_header_line(reader);
     }
     if (reader.at_eof) {
       if (available == 0) return std::nullopt;
@@ -86,6 +153,7 @@ bool is_close_delimiter(const ArchiveReader& reader, std::string_view line) {
 }
 
 BodyChunk read_body_chunk(ArchiveReader& reader) {
+  if (reader.reread_from < reader.reread_to) return {reread_next(reader)};
   const std::size_t length = reader.matcher.size();
   std::size_t searched = 0;  // bytes after `begin` where no match can start
   for (;;) {
@@ -111,6 +179,11 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
         reader.begin += stop;
         return {{}, true};
       }
+      if (bytes.size() >= READ_BLOCK / 2) {
+        // A boundary line longer than the block: nothing of it is kept.
+        reader.closed = pass_long_line(reader).closes;
+        return {{}, true};
+      }
       searched = hit;
     } else {
       if (reader.at_eof) {
@@ -123,7 +196,23 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
         reader.begin += lines;
         return {bytes.substr(0, lines), false};
       }
-      // One line longer than the block: keep searching where we left off.
+      if (reader.seekable && bytes.size() >= READ_BLOCK / 2) {
+        // A line that fills half the block: whether it is body or the
+        // boundary line shows only by its end, so it is passed over first
+        // and, when body, read again from the file in blocks.
+        const std::uint64_t start = reader.read_offset - bytes.size();
+        const LongLine line = pass_long_line(reader);
+        if (line.holds_boundary) {
+          reader.closed = line.closes;
+          return {{}, true};
+        }
+        reader.reread_from = start;
+        reader.reread_to =
+            reader.read_offset - (reader.block.size() - reader.begin);
+        return {reread_next(reader)};
+      }
+      // One line longer than the block (not a regular file): keep
+      // searching where we left off.
       searched = bytes.size() >= length ? bytes.size() - length + 1 : 0;
     }
     refill(reader);

@@ -2,17 +2,82 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
 namespace {
 
+// Standard output: a terminal gets each line as it ends; anything else gets
+// blocks, gathered here rather than by stdio so that a signal handler can
+// still push them out (see flush_output_on_signal).
+constexpr std::size_t OUTPUT_BLOCK = std::size_t{64} << 10;
+char output_held[OUTPUT_BLOCK];
+std::atomic<std::size_t> output_used{0};  // bytes held
+std::atomic<std::size_t> output_sent{0};  // of those, written already
+volatile std::sig_atomic_t output_writing = 0;
+volatile std::sig_atomic_t output_deferred_signal = 0;
+bool output_lost = false;
+static_assert(std::atomic<std::size_t>::is_always_lock_free);
+
+bool output_is_terminal() {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return terminal;
+}
+
+// Writes what is held from `output_sent` on; false when a write failed.
+bool write_held() {
+  std::size_t sent = output_sent.load(std::memory_order_relaxed);
+  const std::size_t used = output_used.load(std::memory_order_relaxed);
+  while (sent < used) {
+    const ssize_t done =
+        ::write(STDOUT_FILENO, output_held + sent, used - sent);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    sent += static_cast<std::size_t>(done);
+    output_sent.store(sent, std::memory_order_relaxed);
+  }
+  return true;
+}
+
+void flush_held() {
+  output_writing = 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (!write_held()) output_lost = true;  // what is lost stays lost
+  output_used.store(0, std::memory_order_relaxed);
+  output_sent.store(0, std::memory_order_relaxed);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  output_writing = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  // A signal that came while the block was being written ends the process
+  // now that the block is out.
+  const int deferred = output_deferred_signal;
+  if (deferred != 0) std::raise(deferred);
+}
+
 // The one place that writes to standard output.
 void write_out(std::string_view text) {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+  bool line_ended = false;
+  while (!text.empty()) {
+    const std::size_t used = output_used.load(std::memory_order_relaxed);
+    const std::size_t count = std::min(text.size(), OUTPUT_BLOCK - used);
+    std::memcpy(output_held + used, text.data(), count);
+    line_ended = line_ended ||
+                 text.substr(0, count).find('\n') != std::string_view::npos;
+    // Counted only once copied: a handler sees whole bytes.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    output_used.store(used + count, std::memory_order_relaxed);
+    text.remove_prefix(count);
+    if (used + count == OUTPUT_BLOCK) flush_held();
+  }
+  if (line_ended && output_is_terminal()) flush_held();
 }
 
 void write_number(std::int64_t value) { write_out(std::to_string(value)); }
@@ -49,10 +114,7 @@ std::size_t utf8_sequence_length(std::string_view text) {
 
 // Decided at the first name printed: a terminal gets names made safe, a
 // pipe or a file gets every byte as it is.
-bool names_made_safe() {
-  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  return terminal;
-}
+bool names_made_safe() { return output_is_terminal(); }
 
 // A name as this standard output may be shown it.
 std::string shown(std::string_view name) {
@@ -70,7 +132,7 @@ bool quiet_output = false;
 
 void print_and_exit(int status, std::string_view message) {
   write_out(message);
-  std::fflush(stdout);
+  flush_held();
   std::exit(status);
 }
 
@@ -78,6 +140,8 @@ FatalHandler current_handler = print_and_exit;
 NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
 void say_on_stderr(std::string_view text) {
+  // Whatever standard output holds comes first, as it was said first.
+  flush_held();
   std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
@@ -152,27 +216,56 @@ void say_main_page(std::string_view path) {
   write_out("\n");
 }
 
+namespace {
+
+const UsageOption* usage_options = nullptr;
+std::size_t usage_option_count = 0;
+
+// Where an option's text starts on its line, and on the lines after.
+constexpr std::size_t USAGE_TEXT_COLUMN = 26;
+
+void write_usage_line(std::string_view left, std::string_view text) {
+  std::string line(left);
+  line.resize(
+      left.size() < USAGE_TEXT_COLUMN ? USAGE_TEXT_COLUMN : left.size() + 1,
+      ' ');
+  line.append(text).append("\n");
+  write_out(line);
+}
+
+}  // namespace
+
+void set_usage_options(const UsageOption* options, std::size_t count) {
+  usage_options = options;
+  usage_option_count = count;
+}
+
 void say_help() {
   write_out(
       "Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"
       "Rozbali jednosouborove webove archivy (.mht) do souboru a adresaru.\n"
-      "\n"
-      "  -C, --directory ADR     zapise vse pod adresar ADR misto aktualniho\n"
-      "  -d, --dir-per-archive   kazdy archiv do adresare podle jeho jmena\n"
-      "                          (report.mht do report/)\n"
-      "  -t, --table SOUBOR      abeceda base64 ze SOUBORU misto base64.conf\n"
-      "  -l, --list              nic nezapise, jen vypise casti archivu\n"
-      "  -q, --quiet             bez hlaseni o postupu (chyby se vypisi)\n"
-      "  -a, --any-layout        casti podle hlavicek MIME v jakemkoli\n"
-      "                          poradi (archivy z prohlizecu; bez "
-      "base64.conf)\n"
-      "      --offline           jako -a a odkazy stranek vedou na zapsane\n"
-      "                          soubory; nakonec vypise hlavni stranku\n"
-      "  -h, --help              tato napoveda\n"
-      "  -V, --version           verze programu\n"
-      "  --                      konec prepinacu, dale jen archivy\n"
-      "\n"
-      "Vse ostatni: man mimeunpack\n");
+      "\n");
+  for (std::size_t i = 0; i < usage_option_count; ++i) {
+    const UsageOption& option = usage_options[i];
+    std::string left = "  ";
+    if (option.letter != 0)
+      left.append({'-', option.letter}).append(", ");
+    else
+      left.append("    ");
+    left.append("--").append(option.name);
+    if (!option.usage->value.empty())
+      left.append(" ").append(option.usage->value);
+    std::string_view text = option.usage->text;
+    for (;;) {
+      const std::size_t end = text.find('\n');
+      write_usage_line(left, text.substr(0, end));
+      if (end == std::string_view::npos) break;
+      text.remove_prefix(end + 1);
+      left.clear();
+    }
+  }
+  write_usage_line("  --", "konec prepinacu, dale jen archivy");
+  write_out("\nVse ostatni: man mimeunpack\n");
 }
 
 void say_version() { write_out("mimeunpack " MIMEUNPACK_VERSION "\n"); }
@@ -218,7 +311,22 @@ void say_list_total(std::uint64_t size, std::uint64_t parts) {
 }
 
 bool flush_output() {
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  flush_held();
+  return !output_lost;
+}
+
+bool flush_output_on_signal(int signal_number) {
+  if (output_writing != 0) {
+    // The block being written ends the process once it is out; a second
+    // signal (a write that never ends) ends it at once.
+    if (output_deferred_signal != 0) return true;
+    output_deferred_signal = signal_number;
+    return false;
+  }
+  if (output_sent.load(std::memory_order_relaxed) <
+      output_used.load(std::memory_order_relaxed))
+    write_held();
+  return true;
 }
 
 FatalHandler set_fatal_handler(FatalHandler handler) {
@@ -270,6 +378,13 @@ void fail_header() { fatal(STATUS_BAD_FORMAT, {}); }
 
 void fail_part_format() {
   fatal(STATUS_BAD_FORMAT, "Chyba. Soubor zrejme nema spravny format.\n");
+}
+
+void fail_header_line_too_long(std::string_view path, std::size_t limit) {
+  std::string message = "Chyba. Soubor ";
+  message.append(shown(path)).append(" ma radek hlavicky delsi nez ");
+  message.append(std::to_string(limit)).append(" bajtu.\n");
+  fatal(STATUS_BAD_FORMAT, message);
 }
 
 void fail_table_missing(std::string_view file) {

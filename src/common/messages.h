@@ -42,7 +42,42 @@ void say_writing(std::string_view path, Encoding encoding);
 // --offline: the archive's main page is at `path` (said after its parts,
 // and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
-// The usage that --help prints, and the --version line.
+// One option in the usage: its letter (0 for none), its long name, what
+// it does ("\n" between the usage's lines) and the name of its value (empty
+// for a switch). The option table names one of the texts below per row.
+struct UsageText {
+  std::string_view text;
+  std::string_view value = {};
+};
+struct UsageOption {
+  char letter;
+  std::string_view name;
+  const UsageText* usage;
+};
+namespace usage {
+inline constexpr UsageText DIRECTORY{
+    "zapise vse pod adresar ADR misto aktualniho", "ADR"};
+inline constexpr UsageText DIR_PER_ARCHIVE{
+    "kazdy archiv do adresare podle jeho jmena\n(report.mht do report/)"};
+inline constexpr UsageText TABLE{"abeceda base64 ze SOUBORU misto base64.conf",
+                                 "SOUBOR"};
+inline constexpr UsageText LIST{"nic nezapise, jen vypise casti archivu"};
+inline constexpr UsageText QUIET{"bez hlaseni o postupu (chyby se vypisi)"};
+inline constexpr UsageText ANY_LAYOUT{
+    "casti podle hlavicek MIME v jakemkoli\n"
+    "poradi (archivy z prohlizecu; bez base64.conf)"};
+inline constexpr UsageText OFFLINE{
+    "jako -a a odkazy stranek vedou na zapsane\n"
+    "soubory; nakonec vypise hlavni stranku"};
+inline constexpr UsageText HELP{"tato napoveda"};
+inline constexpr UsageText VERSION{"verze programu"};
+}  // namespace usage
+
+// The options --help lists, in their order: the option table sets them
+// once, before any usage is printed.
+void set_usage_options(const UsageOption* options, std::size_t count);
+// The usage that --help prints (the options set above), and the --version
+// line.
 void say_help();
 void say_version();
 // A listing (--list): a header, one line per part (its size once decoded,
@@ -53,8 +88,15 @@ void say_list_entry(std::uint64_t size, Encoding encoding,
                     std::string_view path, bool refused);
 void say_list_total(std::uint64_t size, std::uint64_t parts);
 // Pushes what has been said out to standard output; false when any of it
-// was lost (a full disk, /dev/full).
+// was lost (a full disk, /dev/full). A terminal gets every line as it ends;
+// elsewhere lines are held and written in blocks, flushed too before
+// anything goes to standard error and before any fatal end.
 [[nodiscard]] bool flush_output();
+// For a handler of a signal that ends the process: writes out what is held
+// (async-signal-safe). False when the signal came while a block was being
+// written: the handler then returns, and the signal is raised again once
+// that block is out.
+bool flush_output_on_signal(int signal_number);
 
 // What a fatal condition does: by default print the message and end the
 // process with the status. Tests and fuzz targets install a handler that
@@ -76,6 +118,10 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fail_cannot_make_directory(std::string_view name);
 [[noreturn]] void fail_header();
 [[noreturn]] void fail_part_format();
+// A header line (before the first boundary, or one of a part's four) is
+// longer than `limit` bytes: no archive needs one, and it would be held whole.
+[[noreturn]] void fail_header_line_too_long(std::string_view path,
+                                            std::size_t limit);
 // `file` is the table file's name as given (base64.conf by default).
 [[noreturn]] void fail_table_missing(std::string_view file);
 [[noreturn]] void fail_table_format(std::string_view file,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ascii.h"
 #include "vector_level.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -11,22 +12,6 @@
 #endif
 
 namespace {
-
-// Hex digit values, either case; -1 for every other byte.
-constexpr std::array<signed char, 256> make_hex_values() {
-  std::array<signed char, 256> values{};
-  for (auto& v : values) v = -1;
-  for (int d = 0; d < 10; ++d) values['0' + d] = static_cast<signed char>(d);
-  for (int d = 0; d < 6; ++d) {
-    values['A' + d] = static_cast<signed char>(10 + d);
-    values['a' + d] = static_cast<signed char>(10 + d);
-  }
-  return values;
-}
-
-constexpr std::array<signed char, 256> hex_values = make_hex_values();
-
-int hex_value(char c) { return hex_values[static_cast<unsigned char>(c)]; }
 
 // Handles the "=" at s[i]: writes the escaped byte, or the "=" itself when
 // it is data, and returns the index after what the "=" takes with it. A soft
@@ -117,7 +102,7 @@ decode_qp_avx512(const char* s, std::size_t n, std::size_t i, std::size_t stop,
     std::array<signed char, 128> h{};
     for (std::size_t c = 0; c < 128; ++c)
       h[c] =
-          hex_values[c] >= 0 ? hex_values[c] : static_cast<signed char>(-128);
+          HEX_VALUES[c] >= 0 ? HEX_VALUES[c] : static_cast<signed char>(-128);
     return h;
   }();
   const __m512i hex_low = _mm512_load_si512(hex.data());

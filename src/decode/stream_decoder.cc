@@ -1,5 +1,6 @@
 #include "stream_decoder.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "line_ends.h"
@@ -21,6 +22,18 @@ constexpr std::size_t GROUP_ROOM = 8;
 // group.
 constexpr std::size_t SLACK = 128;
 
+// 1 for a byte outside the RFC 2045 alphabet ("=" included), else 0. Byte
+// arithmetic without branches, so that the loop over a block vectorises.
+std::uint8_t is_stray(std::uint8_t c) {
+  const auto letter = static_cast<std::uint8_t>((c | 0x20) - 'a');
+  const auto digit = static_cast<std::uint8_t>(c - '0');
+  std::uint8_t ok = static_cast<std::uint8_t>(letter < 26) |
+                    static_cast<std::uint8_t>(digit < 10);
+  // "+" (0x2B) and "/" (0x2F) are the two bytes that OR 4 makes 0x2F.
+  ok |= static_cast<std::uint8_t>((c | 4) == 0x2F);
+  return ok ^ 1U;
+}
+
 char* room(Text& text) {
   if (text.capacity() == 0)
     text.reserve_more(DECODE_BLOCK + GROUP_ROOM + SLACK);
@@ -29,8 +42,9 @@ char* room(Text& text) {
 
 }  // namespace
 
-StreamDecoder::StreamDecoder(const Base64Decoder* decoder, VectorLevel level)
-    : base64_(decoder), level_(level) {}
+StreamDecoder::StreamDecoder(const Base64Decoder* decoder, VectorLevel level,
+                             Base64Input input)
+    : base64_(decoder), level_(level), input_(input) {}
 
 void StreamDecoder::feed(std::string_view bytes, DecodeSink& sink) {
   // Nothing to carry on: an empty run (an empty body's null view among
@@ -41,12 +55,42 @@ void StreamDecoder::feed(std::string_view bytes, DecodeSink& sink) {
     return;
   }
   char* const chars = room(input_room) + GROUP_ROOM;
-  while (!bytes.empty()) {
+  while (!bytes.empty() && !ended_) {
     const std::string_view piece = bytes.substr(
         0, bytes.size() < DECODE_BLOCK ? bytes.size() : DECODE_BLOCK);
     bytes.remove_prefix(piece.size());
-    decode_groups(chars, cut_line_ends(piece, chars), sink);
+    std::size_t count = cut_line_ends(piece, chars);
+    if (input_ == Base64Input::rfc2045) count = skip_strays(chars, count);
+    decode_groups(chars, count, sink);
   }
+}
+
+// Keeps only the alphabet's characters of `count` at `chars`, up to the
+// padding that completes a group ("=" in its fourth place, or "==" in its
+// third and fourth): it ends the data. A block without a stray byte is left
+// as it is.
+std::size_t StreamDecoder::skip_strays(char* chars, std::size_t count) {
+  auto* bytes = reinterpret_cast<std::uint8_t*>(chars);
+  std::uint8_t stray = 0;
+  for (std::size_t i = 0; i < count; ++i) stray |= is_stray(bytes[i]);
+  if (stray == 0) {
+    if (count > 0) pads_ = 0;
+    return count;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (is_stray(bytes[i]) == 0) {
+      bytes[kept++] = bytes[i];
+      pads_ = 0;
+    } else if (bytes[i] == '=') {
+      const std::size_t place = (group_size_ + kept) % 4;
+      if (place >= 2 && place + ++pads_ >= 4) {
+        ended_ = true;
+        break;
+      }
+    }
+  }
+  return kept;
 }
 
 // A line's end is an LF, with a CR right before it; what ends a body without
@@ -165,9 +209,11 @@ void StreamDecoder::finish(DecodeSink& sink) {
   }
   // The last line's end, by the rule for a line without LF.
   char* const chars = room(input_room) + GROUP_ROOM;
-  const std::size_t count =
+  std::size_t count =
       copy_without_line_ends_scalar({line_tail_, line_tail_size_}, chars);
   line_tail_size_ = 0;
+  if (input_ == Base64Input::rfc2045)
+    count = ended_ ? 0 : skip_strays(chars, count);
   decode_groups(chars, count, sink);
   if (group_size_ == 0) return;
   const std::string_view group(group_, group_size_);

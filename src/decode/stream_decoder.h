@@ -42,6 +42,15 @@ class CountingSink final : public DecodeSink {
   std::uint64_t count_ = 0;
 };
 
+// How a base64 body's bytes are read. `table`: every byte but a line end
+// is a character of the table, "=" padding only at the body's end.
+// `rfc2045` (MIME's own bodies, RFC 2045 alphabet): any byte outside the
+// alphabet is skipped (blanks, stray characters, lone CRs), and padding that
+// completes a group ("=" in its fourth place, "==" in its third and fourth)
+// ends the data; any other "=" is skipped. Python's email package reads the
+// same, and no byte is made up for an "=".
+enum class Base64Input { table, rfc2045 };
+
 // Decodes one body: base64 through `decoder` (its line ends cut, whatever
 // runs they arrive in), or quoted-printable when `decoder` is null. A few
 // bytes wait between runs: an incomplete base64 group, the last two bytes of
@@ -50,7 +59,8 @@ class CountingSink final : public DecodeSink {
 class StreamDecoder {
  public:
   explicit StreamDecoder(const Base64Decoder* decoder,
-                         VectorLevel level = vector_level());
+                         VectorLevel level = vector_level(),
+                         Base64Input input = Base64Input::table);
   StreamDecoder(const StreamDecoder&) = delete;
   StreamDecoder& operator=(const StreamDecoder&) = delete;
   ~StreamDecoder() = default;
@@ -63,10 +73,14 @@ class StreamDecoder {
  private:
   std::size_t cut_line_ends(std::string_view bytes, char* out);
   void decode_groups(char* chars, std::size_t count, DecodeSink& sink);
+  std::size_t skip_strays(char* chars, std::size_t count);
   void feed_quoted_printable(std::string_view bytes, DecodeSink& sink);
 
   const Base64Decoder* base64_;
   VectorLevel level_;
+  Base64Input input_;
+  bool ended_ = false;    // rfc2045: padding has ended the data
+  std::size_t pads_ = 0;  // rfc2045: "=" since the last character
   // Base64: the last characters, which may be the final group (1 to 4), and
   // the last bytes of a line whose end has not come yet (up to 2).
   char group_[4] = {};

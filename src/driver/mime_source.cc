@@ -10,6 +10,7 @@
 
 #include "archive_reader.h"
 #include "archive_stem.h"
+#include "file_open.h"
 #include "line_ends.h"
 #include "messages.h"
 #include "part_names.h"
@@ -20,10 +21,7 @@ namespace {
 // Opened without waiting, so that a FIFO without a writer is refused at
 // once rather than hanging the open.
 int open_regular_file(const std::string& path) {
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {

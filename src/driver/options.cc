@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string>
@@ -12,25 +13,48 @@ namespace {
 
 // Every option the tool knows, one row each: a switch sets its flag, an
 // option with a value sets its text (and its flag, if it has one, to tell
-// that it was given). An option without a short form has letter 0.
+// that it was given). An option without a short form has letter 0. --help
+// lists the rows in this order, each with its text from the catalogue.
 struct OptionRow {
   char letter;
   const char* name;
   bool Options::*flag;
   std::string_view Options::*value;
+  const UsageText* usage;
 };
 
 constexpr std::array ROWS{
-    OptionRow{'C', "directory", nullptr, &Options::directory},
-    OptionRow{'d', "dir-per-archive", &Options::dir_per_archive, nullptr},
-    OptionRow{'t', "table", &Options::table_given, &Options::table},
-    OptionRow{'l', "list", &Options::list, nullptr},
-    OptionRow{'q', "quiet", &Options::quiet, nullptr},
-    OptionRow{'a', "any-layout", &Options::any_layout, nullptr},
-    OptionRow{0, "offline", &Options::offline, nullptr},
-    OptionRow{'h', "help", &Options::help, nullptr},
-    OptionRow{'V', "version", &Options::version, nullptr},
+    OptionRow{'C', "directory", nullptr, &Options::directory,
+              &usage::DIRECTORY},
+    OptionRow{'d', "dir-per-archive", &Options::dir_per_archive, nullptr,
+              &usage::DIR_PER_ARCHIVE},
+    OptionRow{'t', "table", &Options::table_given, &Options::table,
+              &usage::TABLE},
+    OptionRow{'l', "list", &Options::list, nullptr, &usage::LIST},
+    OptionRow{'q', "quiet", &Options::quiet, nullptr, &usage::QUIET},
+    OptionRow{'a', "any-layout", &Options::any_layout, nullptr,
+              &usage::ANY_LAYOUT},
+    OptionRow{0, "offline", &Options::offline, nullptr, &usage::OFFLINE},
+    OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
+    OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };
+
+// Every row has a text, and a value's name exactly when it takes a value.
+constexpr bool usage_matches_rows() {
+  return std::ranges::all_of(ROWS, [](const OptionRow& row) {
+    return row.usage != nullptr &&
+           row.usage->value.empty() == (row.value == nullptr);
+  });
+}
+static_assert(usage_matches_rows());
+
+// The usage's view of the table, for the catalogue's --help.
+const std::array<UsageOption, ROWS.size()> USAGE = [] {
+  std::array<UsageOption, ROWS.size()> usage{};
+  for (std::size_t i = 0; i < ROWS.size(); ++i)
+    usage[i] = {ROWS[i].letter, ROWS[i].name, ROWS[i].usage};
+  return usage;
+}();
 
 // What getopt_long returns for row `index`.
 int code_of(std::size_t index) {
@@ -51,6 +75,7 @@ std::string_view offending(char** argv, int element) {
 }  // namespace
 
 Options parse_options(int argc, char** argv) {
+  set_usage_options(USAGE.data(), USAGE.size());
   // "-": paths come back in place, in order, whatever POSIXLY_CORRECT says;
   // ":": a missing value is told apart from an unknown option.
   std::string letters = "-:";

@@ -31,6 +31,9 @@ struct MimeArchive {
   std::vector<MimeLeaf> leaves;
 };
 
-// Parses the archive open on `file` (positioned at its start, seekable).
-// The descriptor stays open and owned by the caller.
+// Parses the archive open on `file` (positioned at its start, seekable) in
+// one pass, whatever the nesting. A header block ends within 8 MiB of its
+// entity's start: a line that ends beyond that starts the body. Multiparts
+// nested deeper than 64 are single parts. The descriptor stays open and
+// owned by the caller.
 MimeArchive parse_mime_archive(int file);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "url.h"
@@ -218,43 +219,34 @@ std::string with_suffix(std::string_view path, std::size_t k) {
   return out;
 }
 
-}  // namespace
-
-std::string extension_for_type(std::string_view content_type) {
-  struct Entry {
-    std::string_view type, extension;
-  };
-  static constexpr std::array<Entry, 22> table = {{
-      {"text/html", ".html"},
-      {"application/xhtml+xml", ".xhtml"},
-      {"text/css", ".css"},
-      {"text/javascript", ".js"},
-      {"application/javascript", ".js"},
-      {"application/x-javascript", ".js"},
-      {"text/plain", ".txt"},
-      {"text/xml", ".xml"},
-      {"application/xml", ".xml"},
-      {"application/json", ".json"},
-      {"image/png", ".png"},
-      {"image/jpeg", ".jpg"},
-      {"image/gif", ".gif"},
-      {"image/svg+xml", ".svg"},
-      {"image/webp", ".webp"},
-      {"image/bmp", ".bmp"},
-      {"image/x-icon", ".ico"},
-      {"image/vnd.microsoft.icon", ".ico"},
-      {"font/woff", ".woff"},
-      {"font/woff2", ".woff2"},
-      {"application/pdf", ".pdf"},
-      {"application/octet-stream", ".bin"},
-  }};
-  for (const Entry& entry : table)
-    if (entry.type == content_type) return std::string(entry.extension);
-  return {};
+// A query as a piece of a file name: decoded, and every byte a shell or a
+// URL would read as syntax ("&", "|", ";", quotes, "*", "?", "#"...) made
+// "_", so that a name can be pasted as it stands.
+std::string readable_query(std::string_view query) {
+  std::string out = decode_name(escape_slashes(query));
+  for (char& c : out) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool kept =
+        byte >= 0x80 || (byte >= '0' && byte <= '9') || is_letter(c) ||
+        std::string_view("-_.=,+%:@").find(c) != std::string_view::npos;
+    if (!kept) c = '_';
+  }
+  return out;
 }
 
-std::string path_from_location(std::string_view location,
-                               std::string_view base_location) {
+// What a location names: a path, the query of a web URL in readable form
+// (empty without one), and whether the URL names a directory.
+struct LocationName {
+  std::string path;
+  std::string query;
+  bool directory = false;
+};
+
+// The relative path a location names, before safety rules: file URLs lose
+// their drive or share, http(s) ones keep their host, "cid:X" is cid/X.
+// Empty when the location names no file (data:, about:, no location...).
+LocationName location_name(std::string_view location,
+                           std::string_view base_location) {
   location = trim(location);
   if (location.empty()) return {};
   // "C:\dir\name": a Windows path rather than a URL.
@@ -263,7 +255,7 @@ std::string path_from_location(std::string_view location,
                                   text[1] == ':' && text[2] == '\\')) {
     for (char& c : text)
       if (c == '\\') c = '/';
-    return normalised_path(std::string_view(text).substr(2));
+    return {normalised_path(std::string_view(text).substr(2)), {}, false};
   }
   UrlReference url = parse_url(text);
   if (!url.is_absolute()) {
@@ -274,8 +266,10 @@ std::string path_from_location(std::string_view location,
   const std::string& scheme = url.scheme;
   if (scheme.empty()) {
     // A reference with nothing to resolve it against: its path is the name.
-    return joined(url.has_authority ? host_of(url.authority) : "",
-                  normalised_path(url.path));
+    return {joined(url.has_authority ? host_of(url.authority) : "",
+                   normalised_path(url.path)),
+            {},
+            false};
   }
   if (scheme == "file") {
     std::string_view path = url.path;
@@ -289,22 +283,130 @@ std::string path_from_location(std::string_view location,
       path = share_end == std::string_view::npos ? std::string_view{}
                                                  : path.substr(share_end);
     }
-    return normalised_path(path);
+    return {normalised_path(path), {}, false};
   }
   if (scheme == "http" || scheme == "https" || scheme == "ftp") {
-    std::string path = normalised_path(url.path);
-    if (names_directory(url.path)) path = joined(path, "index.html");
     // The query keeps pages of one script apart (load.php?x=1, ?x=2).
-    if (url.has_query)
-      path.append("?").append(decode_name(escape_slashes(url.query)));
-    return joined(host_of(url.authority), path);
+    return {joined(host_of(url.authority), normalised_path(url.path)),
+            url.has_query ? readable_query(url.query) : std::string(),
+            names_directory(url.path)};
   }
   if (scheme == "cid") {
     const std::string id = decode_name(escape_slashes(url.path));
-    return id.empty() ? std::string() : concat({"cid/", id});
+    if (id.empty()) return {};
+    return {concat({"cid/", id}), {}, false};
   }
   // data:, about:, wyciwyg: and the like name no file.
   return {};
+}
+
+}  // namespace
+
+namespace {
+
+// Types a web page holds, each with the extensions a browser that opens a
+// file from disk reads it by; the first one is the one a name gets. Rows
+// and extensions follow /etc/mime.types (Debian's media-types), kept here
+// so that names do not depend on the machine that built the tool.
+constexpr auto type_table = std::to_array<TypeExtensions>({
+    {"text/html", "html htm shtml"},
+    {"application/xhtml+xml", "xhtml xht xhtm"},
+    {"text/css", "css"},
+    {"text/javascript", "js mjs"},
+    {"application/json", "json"},
+    {"application/ld+json", "jsonld"},
+    {"application/manifest+json", "webmanifest"},
+    {"application/xml", "xml"},
+    {"application/atom+xml", "atom"},
+    {"text/plain", "txt text"},
+    {"text/csv", "csv"},
+    {"text/calendar", "ics ifb"},
+    {"image/png", "png"},
+    {"image/apng", "apng"},
+    {"image/jpeg", "jpg jpeg jpe jfif"},
+    {"image/gif", "gif"},
+    {"image/svg+xml", "svg svgz"},
+    {"image/webp", "webp"},
+    {"image/avif", "avif"},
+    {"image/bmp", "bmp"},
+    {"image/tiff", "tif tiff"},
+    {"image/vnd.microsoft.icon", "ico"},
+    {"image/jxl", "jxl"},
+    {"image/heic", "heic"},
+    {"font/woff", "woff"},
+    {"font/woff2", "woff2"},
+    {"font/ttf", "ttf"},
+    {"font/otf", "otf"},
+    {"font/collection", "ttc"},
+    {"application/vnd.ms-fontobject", "eot"},
+    {"application/pdf", "pdf"},
+    {"application/wasm", "wasm"},
+    {"application/zip", "zip"},
+    {"audio/mpeg", "mp3 mpga mpega mp1 mp2"},
+    {"audio/ogg", "ogg oga opus spx"},
+    {"audio/x-wav", "wav"},
+    {"audio/flac", "flac"},
+    {"audio/mp4", "m4a"},
+    {"audio/aac", "aac adts"},
+    {"video/mp4", "mp4 m4v mpg4"},
+    {"video/webm", "webm"},
+    {"video/ogg", "ogv"},
+    {"video/quicktime", "mov qt"},
+    {"application/x-rss+xml", "rss"},
+});
+
+// Names servers still send for the types above, which the database lists
+// under one name only.
+constexpr auto type_aliases =
+    std::to_array<std::pair<std::string_view, std::string_view>>({
+        {"application/javascript", "text/javascript"},
+        {"application/x-javascript", "text/javascript"},
+        {"application/ecmascript", "text/javascript"},
+        {"text/ecmascript", "text/javascript"},
+        {"text/x-javascript", "text/javascript"},
+        {"application/x-ecmascript", "text/javascript"},
+        {"text/xml", "application/xml"},
+        {"text/json", "application/json"},
+        {"image/jpg", "image/jpeg"},
+        {"image/pjpeg", "image/jpeg"},
+        {"image/x-png", "image/png"},
+        {"image/x-icon", "image/vnd.microsoft.icon"},
+        {"image/ico", "image/vnd.microsoft.icon"},
+        {"image/x-ms-bmp", "image/bmp"},
+        {"image/svg", "image/svg+xml"},
+        {"application/font-woff", "font/woff"},
+        {"application/x-font-woff", "font/woff"},
+        {"application/font-woff2", "font/woff2"},
+        {"application/x-font-woff2", "font/woff2"},
+        {"application/font-sfnt", "font/ttf"},
+        {"application/x-font-ttf", "font/ttf"},
+        {"application/x-font-truetype", "font/ttf"},
+        {"application/x-font-otf", "font/otf"},
+        {"application/x-font-opentype", "font/otf"},
+        {"font/opentype", "font/otf"},
+        {"audio/wav", "audio/x-wav"},
+        {"application/rss+xml", "application/x-rss+xml"},
+    });
+
+}  // namespace
+
+std::span<const TypeExtensions> type_extensions() { return type_table; }
+
+std::string_view extensions_of_type(std::string_view content_type) {
+  for (const auto& [alias, type] : type_aliases)
+    if (alias == content_type) content_type = type;
+  for (const TypeExtensions& row : type_table)
+    if (row.type == content_type) return row.extensions;
+  return {};
+}
+
+std::string extension_for_type(std::string_view content_type) {
+  // Nothing names the type of untyped bytes; a part without a name still
+  // gets one that says so.
+  if (content_type == "application/octet-stream") return ".bin";
+  const std::string_view extensions = extensions_of_type(content_type);
+  if (extensions.empty()) return {};
+  return concat({".", extensions.substr(0, extensions.find(' '))});
 }
 
 std::string safe_relative_path(std::string_view path) {
@@ -326,10 +428,51 @@ std::string safe_relative_path(std::string_view path) {
   return joined_within_limit(components);
 }
 
+namespace {
+
+// The extension `name` ends in when `extensions` (as in the table) allows
+// it, in any case ("a.PNG"); else empty.
+std::string_view allowed_extension(std::string_view name,
+                                   std::string_view extensions) {
+  const std::size_t dot = extension_start(name);
+  if (dot == std::string_view::npos) return {};
+  const std::string_view extension = name.substr(dot);
+  std::size_t start = 0;
+  while (start < extensions.size()) {
+    std::size_t space = extensions.find(' ', start);
+    if (space == std::string_view::npos) space = extensions.size();
+    const std::string_view allowed = extensions.substr(start, space - start);
+    if (allowed.size() + 1 == extension.size() &&
+        ends_with_nocase(extension, allowed))
+      return extension;
+    start = space + 1;
+  }
+  return {};
+}
+
+// A short extension of letters and digits (".woff2"), which a part whose
+// type says little keeps at the end of its name.
+std::string_view own_extension(std::string_view name) {
+  const std::size_t dot = extension_start(name);
+  if (dot == std::string_view::npos || name.size() - dot > 9) return {};
+  for (const char c : name.substr(dot + 1))
+    if (!is_letter(c) && (c < '0' || c > '9')) return {};
+  return name.substr(dot);
+}
+
+}  // namespace
+
 std::string part_path(const PartNaming& part, std::string_view archive_stem,
                       bool single_part) {
+  const std::string_view extensions = extensions_of_type(part.content_type);
   const std::string extension = extension_for_type(part.content_type);
-  std::string path = path_from_location(part.location, part.base_location);
+  LocationName named = location_name(part.location, part.base_location);
+  std::string& path = named.path;
+  if (named.directory) {
+    // A directory's own page, or whatever the server answered there.
+    path = joined(path, "index");
+    path.append(extensions.empty() ? ".html" : extension);
+  }
   const std::string_view id = trim(part.content_id);
   if (path.empty() && !id.empty()) path = concat({"cid/", escape_slashes(id)});
   if (path.empty()) {
@@ -338,11 +481,24 @@ std::string part_path(const PartNaming& part, std::string_view archive_stem,
     else
       path = concat({"part-", std::to_string(part.index), extension});
   }
-  // A page opens in a browser only with a page's extension.
-  if (part.content_type == "text/html" && !ends_with_nocase(path, ".htm") &&
-      !ends_with_nocase(path, ".html"))
-    path.append(".html");
-  std::string safe = safe_relative_path(path);
+  // A browser that opens a file from disk knows its type by its extension
+  // only, and nothing after the extension: the query goes before it.
+  std::string_view ending = allowed_extension(path, extensions);
+  // text/plain is what MIME calls a part that names no type: like untyped
+  // bytes, it leaves a name's own extension alone.
+  const bool weak_type =
+      extensions.empty() || part.content_type == "text/plain";
+  if (ending.empty() && weak_type) ending = own_extension(path);
+  std::string name(path.substr(0, path.size() - ending.size()));
+  if (!named.query.empty()) name.append("_").append(named.query);
+  if (!ending.empty())
+    name.append(ending);
+  else if (!extensions.empty())
+    name.append(extension);
+  // "%3F" and "%23" were decoded with the path; neither may end a name.
+  for (char& c : name)
+    if (c == '?' || c == '#') c = '_';
+  std::string safe = safe_relative_path(name);
   if (safe.empty())
     safe = concat({"part-", std::to_string(part.index), extension});
   return safe;
@@ -364,10 +520,14 @@ std::string PartNameAllocator::allocate(std::string path) {
   for (std::size_t slash = path.find('/'); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     const std::string prefix = path.substr(0, slash);
-    if (!files_.contains(prefix)) continue;
-    const std::string renamed = free_variant(prefix, true);
-    path.replace(0, slash, renamed);
-    slash = renamed.size();
+    auto renamed = renamed_directories_.find(prefix);
+    if (renamed == renamed_directories_.end()) {
+      if (!files_.contains(prefix)) continue;
+      renamed = renamed_directories_.emplace(prefix, free_variant(prefix, true))
+                    .first;
+    }
+    path.replace(0, slash, renamed->second);
+    slash = renamed->second.size();
   }
   if (files_.contains(path) || directories_.contains(path))
     path = free_variant(path, false);

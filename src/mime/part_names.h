@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -24,14 +25,24 @@ struct PartNaming {
   std::size_t index = 1;           // the part's place in the archive, from 1
 };
 
-// ".html", ".png"... for a content type; empty when none is known.
-std::string extension_for_type(std::string_view content_type);
+// A type and the extensions a browser reads it by when it opens a file
+// from disk, space-separated, the one a name gets first ("jpg jpeg jpe").
+struct TypeExtensions {
+  std::string_view type;
+  std::string_view extensions;
+};
 
-// The relative path a location names, before safety rules: file URLs lose
-// their drive or share, http(s) ones keep their host, "cid:X" is cid/X.
-// Empty when the location names no file (data:, about:, no location...).
-std::string path_from_location(std::string_view location,
-                               std::string_view base_location = {});
+// The table of types a name carries, one row per type.
+std::span<const TypeExtensions> type_extensions();
+
+// The extensions allowed for a content type (aliases such as
+// application/x-javascript included); empty when the type is unknown or
+// says nothing of the bytes (application/octet-stream).
+std::string_view extensions_of_type(std::string_view content_type);
+
+// ".html", ".png"... for a content type; ".bin" for untyped bytes, empty
+// when none is known.
+std::string extension_for_type(std::string_view content_type);
 
 // Applies the safety rules: empty, "." and ".." components dropped, bytes a
 // file system refuses (NUL, control bytes) replaced by "_", components cut
@@ -39,15 +50,23 @@ std::string path_from_location(std::string_view location,
 // of what was cut. Never absolute; empty only when `path` has no name.
 std::string safe_relative_path(std::string_view path);
 
-// The full rule for one part. A single-part archive without a location is
-// named after the archive (`archive_stem`, "report" for report.mht).
+// The full rule for one part: the path its location names (file URLs lose
+// their drive or share, web ones keep their host, "cid:X" is cid/X), else
+// cid/ and its Content-ID, else part-N; a single-part archive without a
+// location is named after the archive (`archive_stem`, "report" for
+// report.mht). The name ends in an extension the part's type allows, its
+// own if it has one ("a.jpeg"), else the type's first ("a.php" -> a.php.css);
+// a web URL's query comes before it, made readable ("news.css?v=1&x" ->
+// news_v=1_x.css). No name holds "?" or "#".
 std::string part_path(const PartNaming& part, std::string_view archive_stem,
                       bool single_part);
 
 // Hands out the names of one archive: a name already given (as a file, or
 // as a directory on another file's way) comes back with "-2", "-3"...
-// before its extension, so no part overwrites another. Amortised constant
-// time per name, however many parts share one.
+// before its extension, so no part overwrites another. A directory that is
+// already a file is renamed once, and every later part below it goes to
+// that one directory (items/1.png, items/2.png -> items-2/). Amortised
+// constant time per name, however many parts share one.
 class PartNameAllocator {
  public:
   std::string allocate(std::string path);
@@ -56,6 +75,7 @@ class PartNameAllocator {
   std::unordered_set<std::string> files_;
   std::unordered_set<std::string> directories_;
   std::unordered_map<std::string, std::size_t> next_suffix_;
+  std::unordered_map<std::string, std::string> renamed_directories_;
 
   std::string free_variant(const std::string& path, bool as_directory);
 };

@@ -6,7 +6,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -143,25 +145,35 @@ ReachedDirectory reach_beneath(int root, std::string_view dir, bool create) {
   if (errno != ENOENT || !create) return reached;
 
   // Something is missing. First the deepest directory that exists, every
-  // link on the way judged from the root; only then anything is made.
+  // link on the way judged from the root; only then anything is made. What
+  // exists is a run of leading levels: found by halves.
+  std::vector<std::size_t> ends;
+  for_each_component(dir, [&](std::string_view, std::size_t end) {
+    ends.push_back(end);
+    return true;
+  });
   reached = {Reach::reached, DirectoryFd::borrowed(root)};
-  std::size_t made_from = 0;
-  for_each_component(dir, [&](std::string_view component, std::size_t end) {
-    fd = open_beneath(root, whole.substr(0, end));
+  std::size_t exists = 0;             // levels known to exist
+  std::size_t missing = ends.size();  // the shallowest level known not to
+  int missing_errno = ENOENT;
+  while (missing - exists > 1) {
+    const std::size_t middle = exists + (missing - exists) / 2;
+    fd = open_beneath(root, whole.substr(0, ends[middle - 1]));
     if (fd >= 0) {
       reached.dir = DirectoryFd::owned(fd);
-      made_from = end;
-      return true;
-    }
-    if (errno != ENOENT) {
-      reached.result = errno == EXDEV ? Reach::outside : Reach::failed;
-      reached.dir = DirectoryFd();
+      exists = middle;
     } else {
-      made_from = end - component.size();
+      missing_errno = errno;
+      missing = middle;
     }
-    return false;
-  });
-  if (reached.result != Reach::reached) return reached;
+  }
+  if (missing_errno != ENOENT) {
+    reached.result = missing_errno == EXDEV ? Reach::outside : Reach::failed;
+    reached.dir = DirectoryFd();
+    return reached;
+  }
+  const std::size_t made_from =
+      exists == 0 ? 0 : std::min(dir.size(), ends[exists - 1] + 1);
   // The rest is new: each directory made inside its parent and opened
   // without following a link (a dangling one in the way can't be made).
   for_each_component(
@@ -211,6 +223,8 @@ DirectoryCache::DirectoryCache(int root) : root_(root) {
   rlimit files{};
   if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur / 4 < capacity_)
     capacity_ = static_cast<std::size_t>(files.rlim_cur / 4);
+  trail_capacity_ =
+      std::max<std::size_t>(1, std::min(trail_capacity_, capacity_));
 }
 
 int DirectoryCache::reach(const std::string& dir, Reach& result) {
@@ -219,14 +233,128 @@ int DirectoryCache::reach(const std::string& dir, Reach& result) {
     result = Reach::reached;
     return kept->second.get();
   }
+  const NoMemoryScope scope(NoMemoryMessage::directory);
+  last_ = ReachedDirectory();
+  std::string want;
+  std::vector<std::size_t> ends;
+  for_each_component(dir, [&](std::string_view name, std::size_t) {
+    if (!want.empty()) want += '/';
+    want.append(name);
+    ends.push_back(want.size());
+    return true;
+  });
+  if (ends.empty()) {
+    result = Reach::reached;
+    return root_;
+  }
+  // Too long for the kernel as a whole: it fails as it always has.
+  if (dir.size() >= PATH_MAX) return fall_back(dir, result);
+
+  // The levels this directory shares with the trail, whole components.
+  std::size_t same = 0;
+  std::size_t equal = 0;
+  const std::size_t shorter = std::min(want.size(), trail_.size());
+  while (equal < shorter && want[equal] == trail_[equal]) ++equal;
+  const std::size_t shared = std::min(levels_.size(), ends.size());
+  while (same < shared && ends[same] <= equal &&
+         levels_[same].end == ends[same])
+    ++same;
+  const bool whole_trail = same == levels_.size();
+  while (!open_levels_.empty() && open_levels_.back() >= same)
+    open_levels_.pop_back();
+  levels_.resize(same);
+  trail_.resize(same == 0 ? 0 : levels_[same - 1].end);
+
+  // Start from the deepest directory open on the way: a level of the trail,
+  // or the trail's last directory, kept among the others.
+  std::size_t level = 0;
+  int from = root_;
+  if (!open_levels_.empty()) {
+    level = open_levels_.back() + 1;
+    from = levels_[open_levels_.back()].dir.get();
+  }
+  if (whole_trail && level < same && !last_key_.empty()) {
+    const auto last = open_.find(last_key_);
+    if (last != open_.end()) {
+      level = same;
+      from = last->second.get();
+    }
+  }
+  last_key_.clear();
+  const std::size_t target = ends.size();
+  // What was reached on the way stays the trail: no link was followed.
+  const auto settle = [&] {
+    trail_.assign(want, 0, levels_.empty() ? 0 : levels_.back().end);
+    return fall_back(dir, result);
+  };
+  if (level == target) {
+    result = Reach::reached;
+    return from;
+  }
+#ifdef MIMEUNPACK_HAVE_OPENAT2
+  bool several = !walk_forced && !kernel_lacks_openat2;
+#endif
+  while (level < target) {
+    const std::size_t begin = level == 0 ? 0 : ends[level - 1] + 1;
+#ifdef MIMEUNPACK_HAVE_OPENAT2
+    if (target - level > 1 && several) {
+      // Several levels at once when they exist (a sibling's tree); else
+      // the parent, for a part whose own directory is new.
+      int fd = open_beneath(from, want.substr(begin), true);
+      std::size_t got = target;
+      if (fd < 0 && errno == ENOENT && target - level > 2) {
+        fd = open_beneath(from, want.substr(begin, ends[target - 2] - begin),
+                          true);
+        got = target - 1;
+      }
+      if (fd >= 0) {
+        while (level + 1 < got) set_level(level++, ends, DirectoryFd());
+        set_level(level++, ends, DirectoryFd::owned(fd));
+        from = fd;
+        continue;
+      }
+      if (errno != ENOENT) return settle();
+      several = false;  // what is missing is made level by level
+    }
+#endif
+    // One level at a time, made where missing; a link or anything else
+    // that is no directory is left to reach_directory to judge.
+    const std::string name = want.substr(begin, ends[level] - begin);
+    int fd = open_child(from, name);
+    if (fd < 0 && errno == ENOENT) fd = make_child(from, name);
+    if (fd < 0) return settle();
+    set_level(level++, ends, DirectoryFd::owned(fd));
+    from = fd;
+  }
+  result = Reach::reached;
+  trail_.assign(want, 0, ends[target - 1]);
+  if (capacity_ == 0) return from;
+  // The directory itself is kept among the others, not in the trail.
+  open_levels_.pop_back();
+  DirectoryFd reached = std::move(levels_.back().dir);
+  if (open_.size() >= capacity_) open_.clear();
+  last_key_ = dir;
+  return open_.emplace(dir, std::move(reached)).first->second.get();
+}
+
+void DirectoryCache::set_level(std::size_t level,
+                               const std::vector<std::size_t>& ends,
+                               DirectoryFd dir) {
+  if (level == levels_.size()) levels_.push_back({ends[level], DirectoryFd()});
+  const bool open = dir.is_open();
+  levels_[level].dir = std::move(dir);
+  if (!open) return;
+  open_levels_.push_back(level);
+  if (open_levels_.size() > trail_capacity_) {
+    levels_[open_levels_.front()].dir = DirectoryFd();
+    open_levels_.pop_front();
+  }
+}
+
+int DirectoryCache::fall_back(const std::string& dir, Reach& result) {
   last_ = reach_directory(root_, dir, true);
   result = last_.result;
-  if (result != Reach::reached || !last_.link_free || capacity_ == 0 ||
-      !last_.dir.is_open())
-    return last_.dir.get();
-  if (open_.size() >= capacity_) open_.clear();
-  const NoMemoryScope scope(NoMemoryMessage::directory);
-  return open_.emplace(dir, std::move(last_.dir)).first->second.get();
+  return last_.dir.get();
 }
 
 std::string_view leaf_name(std::string_view path) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // An open directory, closed with its owner; or a borrowed one (the root).
 class DirectoryFd {
@@ -55,6 +57,9 @@ ReachedDirectory reach_directory(int root, std::string_view dir, bool create);
 // the parts that follow, so that most parts cost no lookup. Only those
 // reached without following a link are kept: writing a part's file can
 // replace a link, never a directory, so what is kept stays what it was.
+// A directory not kept yet is reached from the deepest directory still open
+// on the way to the last one (not from the root), so deep trees cost what
+// their paths' lengths do.
 class DirectoryCache {
  public:
   explicit DirectoryCache(int root);
@@ -64,10 +69,29 @@ class DirectoryCache {
   int reach(const std::string& dir, Reach& result);
 
  private:
+  struct Level {
+    std::size_t end = 0;  // just past this component in trail_
+    DirectoryFd dir;      // open or not
+  };
+  // Sets the directory of `level` (ending at ends[level]), one past the
+  // trail's last at most; at most trail_capacity_ levels stay open.
+  void set_level(std::size_t level, const std::vector<std::size_t>& ends,
+                 DirectoryFd dir);
+  // reach_directory's answer, for what the trail alone does not settle (a
+  // link on the way, or something that is no directory).
+  int fall_back(const std::string& dir, Reach& result);
+
   int root_;
   std::size_t capacity_ = 128;
   std::unordered_map<std::string, DirectoryFd> open_;
   ReachedDirectory last_;  // a directory not kept, open until the next call
+  // The last directory reached without a link, its components joined by
+  // "/", and one level per component: a few of the deepest held open.
+  std::string trail_;
+  std::vector<Level> levels_;
+  std::deque<std::size_t> open_levels_;  // indices into levels_, ascending
+  std::size_t trail_capacity_ = 16;
+  std::string last_key_;  // the key the trail's last directory is kept by
 };
 
 // The part of a path after its last "/": the name in its directory.

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "messages.h"
+
 namespace {
 
 // What a signal handler needs to remove the file being written: read only
@@ -24,8 +26,23 @@ char cleanup_name[48];
 // limit sends when a write goes past it.
 constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 
+// A body's write past a file-size limit, held back (see HeldFileSizeSignal)
+// by the handler rather than by the signal mask: no system call per part.
+volatile std::sig_atomic_t size_signal_held = 0;
+volatile std::sig_atomic_t size_signal_deferred = 0;
+
 extern "C" void remove_pending_and_reraise(int signal_number) {
   const int saved = errno;
+  if (signal_number == SIGXFSZ && size_signal_held != 0) {
+    size_signal_deferred = 1;  // the write fails with EFBIG meanwhile
+    errno = saved;
+    return;
+  }
+  // Lines held for standard output go out before the process ends.
+  if (!flush_output_on_signal(signal_number)) {
+    errno = saved;
+    return;
+  }
   if (cleanup_armed != 0) ::unlinkat(cleanup_dir, cleanup_name, 0);
   // Ended by the signal as if it had never been caught: blocked while this
   // handler runs, it arrives with the default action once it returns.
@@ -165,14 +182,48 @@ bool PendingFile::link_into(int dir) {
   return false;
 }
 
+namespace {
+
+// Links the anonymous file `fd` at `name` in `dir`: 0, or why not.
+int link_anonymous(int fd, int dir, const char* name) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, path, dir, name, AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                     : errno;
+}
+
+}  // namespace
+
 PendingFile::Commit PendingFile::commit_into(int dir, const char* name) {
+  if (!pending_ && fd_ >= 0) {
+    // Nothing at the name, as for most parts: the file takes it at once,
+    // with no name of its own in between.
+    const int error = link_anonymous(fd_, dir, name);
+    if (error == 0) return close_linked(dir, name);
+    if (error != EEXIST) return copy_into(dir, name, error == EXDEV);
+  }
   if (link_into(dir)) return commit(name);
-  return copy_into(dir, name);
+  return copy_into(dir, name, false);
+}
+
+// Linked at `name` in `dir` already: a close that fails takes it away
+// again (nothing stood there before).
+PendingFile::Commit PendingFile::close_linked(int dir, const char* name) {
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) {
+    ::unlinkat(dir, name, 0);
+    return Commit::write_failed;
+  }
+  return Commit::done;
 }
 
 // Another file system (or no /proc to link through): the bytes are copied
-// into a new temporary file in `dir`.
-PendingFile::Commit PendingFile::copy_into(int dir, const char* name) {
+// into a new temporary file in `dir`, anonymous where its file system
+// allows (`anonymous`: links through /proc work), so that nothing named
+// is left behind if the process is killed.
+PendingFile::Commit PendingFile::copy_into(int dir, const char* name,
+                                           bool anonymous) {
   if (pending_) {
     // Only one temporary name is cleaned up on a signal: this one goes now,
     // the open file keeps the bytes.
@@ -180,7 +231,7 @@ PendingFile::Commit PendingFile::copy_into(int dir, const char* name) {
     disarm_cleanup();
     pending_ = false;
   }
-  PendingFile target(dir);
+  PendingFile target(dir, anonymous ? Where::anonymous : Where::named);
   if (!target.is_open()) {
     discard();
     return Commit::cannot_create;
@@ -196,7 +247,22 @@ PendingFile::Commit PendingFile::copy_into(int dir, const char* name) {
     return Commit::write_failed;
   }
   discard();
-  return target.commit(name);
+  if (target.pending_) return target.commit(name);
+  const int error = link_anonymous(target.fd_, dir, name);
+  if (error == 0) return target.close_linked(dir, name);
+  if (error == EEXIST && target.link_into(dir)) return target.commit(name);
+  return Commit::cannot_create;
+}
+
+PendingFile::PendingFile(int dir, Where where) : dir_(dir) {
+  install_cleanup_once();
+  if (where == Where::anonymous) {
+    do {
+      fd_ = ::openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ >= 0) return;
+  }
+  create_named();
 }
 
 void PendingFile::discard() {
@@ -226,19 +292,17 @@ void install_signal_cleanup() {
   }
 }
 
-HeldFileSizeSignal::HeldFileSizeSignal() {
-  sigset_t file_size;
-  sigemptyset(&file_size);
-  sigaddset(&file_size, SIGXFSZ);
-  held_ = ::sigprocmask(SIG_BLOCK, &file_size, &saved_) == 0;
+HeldFileSizeSignal::HeldFileSizeSignal() : held_(true) {
+  size_signal_held = size_signal_held + 1;
 }
 
 void HeldFileSizeSignal::release() {
   if (!held_) return;
   held_ = false;
-  ::sigprocmask(SIG_SETMASK, &saved_, nullptr);
-}
-
-const char* pending_file_name() {
-  return cleanup_armed != 0 ? cleanup_name : "";
+  size_signal_held = size_signal_held - 1;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (size_signal_held == 0 && size_signal_deferred != 0) {
+    size_signal_deferred = 0;
+    std::raise(SIGXFSZ);
+  }
 }

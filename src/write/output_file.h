@@ -3,7 +3,6 @@
 // leaves what was there before.
 #pragma once
 
-#include <csignal>
 #include <cstddef>
 
 class PendingFile {
@@ -33,18 +32,24 @@ class PendingFile {
   // FIFO or device there is replaced, never opened. On failure the
   // temporary file is gone and whatever stood at `name` is untouched.
   Commit commit(const char* name);
-  // commit into another directory `dir`: the file gets a hidden name there
-  // (a link to it, or a rename; a copy when `dir` is on another file
-  // system), then is renamed over `name`.
+  // commit into another directory `dir`: an anonymous file is linked at
+  // `name` when nothing stands there; else the file gets a hidden name
+  // there (a link to it, or a rename), then is renamed over `name`. When
+  // `dir` is on another file system the bytes are copied into a file
+  // there, anonymous where that file system allows.
   Commit commit_into(int dir, const char* name);
 
   // Removes the temporary file now.
   void discard();
 
  private:
+  enum class Where { anonymous, named };
+  // A temporary file in `dir`: anonymous where its file system allows.
+  PendingFile(int dir, Where where);
   void create_named();
   bool link_into(int dir);
-  Commit copy_into(int dir, const char* name);
+  Commit close_linked(int dir, const char* name);
+  Commit copy_into(int dir, const char* name, bool anonymous);
 
   int dir_;
   int fd_ = -1;
@@ -55,6 +60,8 @@ class PendingFile {
 // Holds SIGXFSZ back while a body is written ahead of the line that
 // announces it: a write past a file-size limit then fails like any other,
 // and release() lets the signal through where the write used to be made.
+// Held by the handler install_signal_cleanup installs, not by the signal
+// mask; where SIGXFSZ is ignored there is nothing to hold.
 class HeldFileSizeSignal {
  public:
   HeldFileSizeSignal();
@@ -64,15 +71,11 @@ class HeldFileSizeSignal {
   void release();
 
  private:
-  sigset_t saved_{};
   bool held_ = false;
 };
 
-// On SIGINT, SIGTERM, SIGHUP and SIGXFSZ, removes the temporary file being
-// written before the process ends by the signal. Installed for each signal
+// On SIGINT, SIGTERM, SIGHUP and SIGXFSZ, writes out what standard output
+// holds and removes the temporary file being written under a hidden name
+// before the process ends by the signal. Installed for each signal
 // whose action is the default; the first PendingFile calls it.
 void install_signal_cleanup();
-
-// The hidden name the temporary file of this process has while it is being
-// written, for tests; empty when none is.
-const char* pending_file_name();

@@ -28,13 +28,6 @@ void PartDecoder::finish() {
   if (decoding && encoding != Encoding::as_is) stream.finish(*front);
 }
 
-int write_part(PartDecoder& decoder, const std::string& path) {
-  const DirectoryFd root = open_output_root(".");
-  const ReachedDirectory reached =
-      reach_directory(root.get(), path.substr(0, path.rfind('/') + 1), false);
-  return write_part(decoder, path, reached.dir.get());
-}
-
 int write_part(PartDecoder& decoder, const std::string& path, int dir) {
   say_writing(path, decoder.encoding);
   if (dir < 0) return -1;

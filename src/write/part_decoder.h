@@ -55,7 +55,3 @@ struct PartDecoder {
 // when it couldn't be reached); the file is renamed over the last component
 // of `path` there.
 int write_part(PartDecoder& decoder, const std::string& path, int dir);
-
-// write_part into an existing directory beneath the current one, for a
-// decoder started there.
-int write_part(PartDecoder& decoder, const std::string& path);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive_reader.h"
@@ -9,7 +10,9 @@
 
 namespace {
 
+using test_support::run_captured;
 using test_support::ScopedTempDir;
+using test_support::ThrowOnFatal;
 using test_support::write_file;
 
 class LineReaderTest : public testing::Test {
@@ -30,6 +33,7 @@ class LineReaderTest : public testing::Test {
   }
 
   ScopedTempDir dir_;
+  ThrowOnFatal fatal_;
   ArchiveReader reader_;
 };
 
@@ -105,7 +109,50 @@ INSTANTIATE_TEST_SUITE_P(Lengths, LineLengthTest,
                          testing::Values(1, 2, 254, 255, 256, 257, 509, 510,
                                          511, 512, 765, READ_BLOCK / 2,
                                          READ_BLOCK - 1, READ_BLOCK,
-                                         READ_BLOCK + 1, 2 * READ_BLOCK + 7));
+                                         HEADER_LINE_LIMIT));
+
+// A line one byte over the limit ends the run with the message, whether its
+// end is an LF, a CR LF or the archive's end; one at the limit is read.
+TEST_F(LineReaderTest, HeaderLinesOverTheLimitAreFatal) {
+  const std::string message =
+      "Chyba. Soubor archive.mht ma radek hlavicky "
+      "delsi nez 1048576 bajtu.\n";
+  struct Case {
+    std::string line;
+    bool fatal;
+  };
+  const std::size_t limit = HEADER_LINE_LIMIT;
+  const Case cases[] = {
+      {line_body(limit - 1, 5) + "\n", false},
+      {line_body(limit - 2, 5) + "\r\n", false},
+      {line_body(limit, 5), false},
+      {line_body(limit, 5) + "\n", true},
+      {line_body(limit - 1, 5) + "\r\n", true},
+      {line_body(limit + 1, 5), true},
+      {line_body(4 * limit, 5) + "\n", true},
+  };
+  for (const Case& c : cases) {
+    const bool ended = c.line.back() == '\n';
+    open("first\n" + c.line + (ended ? "after\n" : ""));
+    reader_.block.reserve_more(READ_BLOCK);
+    std::vector<std::string> lines;
+    const test_support::Outcome outcome =
+        run_captured([&] { lines = all_lines(); });
+    ::close(std::exchange(reader_.file, -1));
+    reader_.block.clear();
+    reader_.begin = 0;
+    reader_.at_eof = false;
+    EXPECT_EQ(outcome.fatal.has_value(), c.fatal) << c.line.size();
+    if (c.fatal && outcome.fatal) {
+      EXPECT_EQ(outcome.fatal->message, message);
+      EXPECT_EQ(outcome.fatal->status, STATUS_BAD_FORMAT);
+      // The block never held more than the limit and a block beside it.
+      EXPECT_LE(reader_.block.capacity(), HEADER_LINE_LIMIT + 2 * READ_BLOCK);
+    } else if (!c.fatal) {
+      EXPECT_EQ(lines.size(), ended ? 3U : 2U);
+    }
+  }
+}
 
 // Many lines of changing length, so that line ends fall on every kind of
 // position relative to the block refills.
@@ -120,7 +167,7 @@ TEST_F(LineReaderTest, LinesAcrossSeveralBlocks) {
     expected.push_back(std::move(line));
   }
   // One line longer than the block in the middle of it all.
-  const std::string giant = line_body(READ_BLOCK + 4097, 9) + "\n";
+  const std::string giant = line_body(HEADER_LINE_LIMIT - 1, 9) + "\n";
   archive += giant;
   expected.push_back(giant);
   archive += "tail";

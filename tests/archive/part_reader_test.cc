@@ -300,3 +300,75 @@ TEST_F(PartReaderTest, Base64BodyLongerThanTheBlockInOneLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Body lines longer than half the read block: handed out in pieces without
+// growing the block when they hold no boundary, passed over when they do.
+// Each case runs on the regular file and as a stream that can't be read
+// again, which holds the line whole as before.
+class LongLineTest : public PartReaderTest,
+                     public testing::WithParamInterface<bool> {};
+
+TEST_P(LongLineTest, LongLinesAreBodyOnlyWithoutTheBoundary) {
+  const std::string boundary = "------=_Part_7";
+  struct Case {
+    std::size_t length;  // of the long line, line end excluded
+    std::size_t at;      // where the boundary stands in it (npos: nowhere)
+    bool closes;         // "--" follows it
+  };
+  constexpr std::size_t none = std::string::npos;
+  const std::size_t block = READ_BLOCK;
+  const Case cases[] = {
+      {block / 2, none, false},
+      {block - 1, none, false},
+      {block + 5, none, false},
+      {3 * block + 17, none, false},
+      {block + 5, 0, false},
+      {block + 5, 0, true},
+      {3 * block + 17, block + 100, false},
+      {3 * block + 17, block - 7, true},
+      {3 * block + 17, 3 * block + 17 - 16, true},
+      {3 * block + 17, 3 * block + 17 - 15, false},
+      {2 * block, 2 * block - 14, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.length << " at " << c.at);
+    std::string line = test_support::pseudo_random_bytes(c.length, 11);
+    for (char& ch : line)
+      if (ch == '\n' || ch == '-') ch = 'x';
+    if (c.at != none)
+      line.replace(c.at, boundary.size() + (c.closes ? 2 : 0),
+                   boundary + (c.closes ? "--" : ""));
+    const std::string before = "first line\r\n";
+    const std::string rest = part("b.txt", "q", "second\r\n") + CLOSE;
+    open(part("a.txt", "q", before + line + "\r\n") +
+         (c.at == none ? SEPARATOR : "") + rest);
+    reader_->seekable = GetParam();
+    const ReadPart first = next();
+    ASSERT_TRUE(first.present);
+    EXPECT_TRUE(first.body == (c.at == none ? before + line + "\r\n" : before));
+    const ReadPart second = next();
+    EXPECT_EQ(second.present, !c.closes);
+    if (second.present) {
+      EXPECT_EQ(second.name, "b.txt");
+    }
+    if (GetParam()) {
+      EXPECT_LE(reader_->block.capacity(), 2 * READ_BLOCK);
+    }
+  }
+}
+
+TEST_P(LongLineTest, LongLastLineWithoutLineEnd) {
+  const std::string line(3 * READ_BLOCK + 1, 'Q');
+  open(part("a.txt", "q", "x\r\n" + line));
+  reader_->seekable = GetParam();
+  const ReadPart first = next();
+  ASSERT_TRUE(first.present);
+  EXPECT_TRUE(first.body == "x\r\n" + line);
+  EXPECT_FALSE(next().present);
+}
+
+INSTANTIATE_TEST_SUITE_P(RegularFileOrStream, LongLineTest, testing::Bool());
+
+}  // namespace

@@ -32,6 +32,33 @@ TEST(MessagesTest, PrintedLines) {
   for (const auto& c : cases) EXPECT_EQ(run_captured(c.say).out, c.printed);
 }
 
+// The usage is made from the options it is given: their letters or the
+// room for one, a value's name, texts that go on over several lines at
+// the same column, and a name too long for the column.
+TEST(MessagesTest, UsageFromTheOptionTable) {
+  static constexpr UsageText one{"jedna", "HODNOTA"};
+  static constexpr UsageText two{"prvni radek\ndruhy radek"};
+  static const UsageOption options[] = {
+      {'x', "extra", &one},
+      {0, "alone", &two},
+      {'L', "a-name-far-too-long-for-it", &one},
+  };
+  set_usage_options(options, 3);
+  EXPECT_EQ(run_captured([] { say_help(); }).out,
+            "Pouziti: mimeunpack [PREPINACE] ARCHIV...\n"
+            "Rozbali jednosouborove webove archivy (.mht) do souboru a "
+            "adresaru.\n"
+            "\n"
+            "  -x, --extra HODNOTA     jedna\n"
+            "      --alone             prvni radek\n"
+            "                          druhy radek\n"
+            "  -L, --a-name-far-too-long-for-it HODNOTA jedna\n"
+            "  --                      konec prepinacu, dale jen archivy\n"
+            "\n"
+            "Vse ostatni: man mimeunpack\n");
+  set_usage_options(nullptr, 0);
+}
+
 TEST(MessagesTest, OutOfMemoryTakesTheMessageOfItsScope) {
   const ThrowOnFatal fatal;
   const auto fail = [] { fail_no_memory(); };

@@ -9,9 +9,14 @@ file: URLs are failed in the Fetch domain before they leave the browser;
 the host resolver knows no host either, as a second fence.
 
     python3 chromium_page.py PAGE.html     prints the result as JSON
+
+load_page(..., size=(w, h)) also turns scripts off (an MHTML document never
+runs them), renders at that viewport and scale 1, and keeps a PNG
+screenshot of it; screenshot_pixels() reads one back as RGB rows.
 Exits 77 when no Chromium is installed ($CHROMIUM, else chromium on PATH).
 """
 
+import base64
 import fcntl
 import json
 import os
@@ -22,6 +27,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 from dataclasses import dataclass, field
 
 SKIP = 77
@@ -66,6 +72,7 @@ class Request:
 class PageLoad:
     page: str  # the file: URL opened
     requests: list = field(default_factory=list)  # sub-resources, in order
+    screenshot: bytes = b""  # PNG, when a size was asked for
 
     def loaded(self):
         return [r.url for r in self.requests if r.finished and not r.error]
@@ -173,9 +180,11 @@ class DevTools:
                 self.events.append(message)
 
 
-def load_page(path, timeout=60, settle=0.5):
+def load_page(path, timeout=60, settle=0.5, size=None):
     """Opens `path` and waits for its load event and then for `settle`
-    seconds without network activity; returns a PageLoad."""
+    seconds without network activity; returns a PageLoad. With `size`
+    (width, height), the page is rendered without scripts at that viewport
+    and a screenshot kept, taken again until two in a row are equal."""
     binary = chromium()
     if not binary:
         raise FileNotFoundError("chromium is not installed")
@@ -183,12 +192,12 @@ def load_page(path, timeout=60, settle=0.5):
     with tempfile.TemporaryDirectory(prefix="chromium-profile-") as profile:
         tools = DevTools(binary, profile)
         try:
-            return _load(tools, url, timeout, settle)
+            return _load(tools, url, timeout, settle, size)
         finally:
             tools.close()
 
 
-def _load(tools, url, timeout, settle):
+def _load(tools, url, timeout, settle, size=None):
     deadline = time.monotonic() + timeout
     target = tools.call("Target.createTarget", {"url": "about:blank"})
     session = tools.call("Target.attachToTarget",
@@ -198,6 +207,12 @@ def _load(tools, url, timeout, settle):
     tools.call("Network.enable", {}, session)
     tools.call("Network.setCacheDisabled", {"cacheDisabled": True}, session)
     tools.call("Page.enable", {}, session)
+    if size:
+        tools.call("Emulation.setDeviceMetricsOverride",
+                   {"width": size[0], "height": size[1],
+                    "deviceScaleFactor": 1, "mobile": False}, session)
+        tools.call("Emulation.setScriptExecutionDisabled", {"value": True},
+                   session)
     tools.events.clear()  # about:blank's own events
     tools.send("Page.navigate", {"url": url}, session)
 
@@ -211,6 +226,9 @@ def _load(tools, url, timeout, settle):
             raise TimeoutError("the page did not finish loading: " + url)
         if loaded and now - quiet_since >= settle and all(
                 r.finished or r.error for r in by_id.values()):
+            if size:
+                result.screenshot = _steady_screenshot(tools, session,
+                                                       deadline)
             return result
         if tools.events:
             message = tools.events.pop(0)
@@ -253,6 +271,87 @@ def _load(tools, url, timeout, settle):
             request = by_id.get(params["requestId"])
             if request:
                 request.error = params.get("errorText") or "failed"
+
+
+def _steady_screenshot(tools, session, deadline):
+    """A screenshot equal to the one before it (fonts and pictures that
+    decode late change the first ones)."""
+    previous = None
+    while time.monotonic() < deadline:
+        shot = base64.b64decode(tools.call(
+            "Page.captureScreenshot",
+            {"format": "png", "optimizeForSpeed": True}, session)["data"])
+        if shot == previous:
+            return shot
+        previous = shot
+        time.sleep(0.2)
+    raise TimeoutError("the page never rendered the same twice")
+
+
+def screenshot_pixels(png):
+    """(width, height, rows): each row a bytes of RGB triples. Reads the
+    8-bit, non-interlaced RGB and RGBA pictures Chromium writes."""
+    if not png.startswith(b"\x89PNG\r\n\x1a\n"):
+        raise ValueError("not a PNG")
+    at, idat, header = 8, b"", None
+    while at < len(png):
+        length = int.from_bytes(png[at:at + 4], "big")
+        kind, data = png[at + 4:at + 8], png[at + 8:at + 8 + length]
+        at += 12 + length
+        if kind == b"IHDR":
+            header = data
+        elif kind == b"IDAT":
+            idat += data
+    width, height = (int.from_bytes(header[i:i + 4], "big") for i in (0, 4))
+    depth, colour, interlace = header[8], header[9], header[12]
+    if depth != 8 or colour not in (2, 6) or interlace:
+        raise ValueError("unsupported PNG layout")
+    step = 3 if colour == 2 else 4
+    stride = width * step
+    raw = zlib.decompress(idat)
+    rows, above = [], bytearray(stride)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        if kind == 2 and not any(line):
+            line, kind = bytearray(above), 0  # the row above, again
+        for i in range(stride if kind else 0):
+            left = line[i - step] if i >= step else 0
+            up = above[i]
+            if kind == 1:
+                line[i] = (line[i] + left) & 255
+            elif kind == 2:
+                line[i] = (line[i] + up) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                corner = above[i - step] if i >= step else 0
+                guess = left + up - corner
+                near = min((abs(guess - left), 0), (abs(guess - up), 1),
+                           (abs(guess - corner), 2))[1]
+                line[i] = (line[i] + (left, up, corner)[near]) & 255
+        above = line
+        rows.append(bytes(line) if step == 3 else
+                    bytes(b for i, b in enumerate(line) if i % 4 != 3))
+    return width, height, rows
+
+
+def differing_share(one, other, tolerance=24):
+    """The share of pixels whose colour differs by more than `tolerance`
+    in some channel, between two PNG screenshots of one size."""
+    w1, h1, rows1 = screenshot_pixels(one)
+    w2, h2, rows2 = screenshot_pixels(other)
+    if (w1, h1) != (w2, h2):
+        return 1.0
+    differ = 0
+    for row1, row2 in zip(rows1, rows2):
+        if row1 == row2:
+            continue
+        for x in range(0, len(row1), 3):
+            if any(abs(row1[x + c] - row2[x + c]) > tolerance
+                   for c in range(3)):
+                differ += 1
+    return differ / (w1 * h1)
 
 
 def main():

@@ -71,9 +71,9 @@ class AnyLayout(unittest.TestCase):
             ("browser", browser_archive(), 0, [
                 (b"h.example/index.html", 0,
                  b"<p class=\"x\">caf\xc3\xa9</p>"),
-                (b"cid/img@h", 1, PNG),
-                (b"h.example/load.php?x=1", 2, b"a{}"),
-                (b"h.example/load.php?x=2", 2, b"b{}"),
+                (b"cid/img@h.png", 1, PNG),
+                (b"h.example/load.php_x=1.css", 2, b"a{}"),
+                (b"h.example/load.php_x=2.css", 2, b"b{}"),
                 (b"part-5.txt", 2, b"plain"),
                 (b"cid/alt@h.html", 2, b"<b>x</b>"),
             ]),
@@ -114,11 +114,12 @@ class AnyLayout(unittest.TestCase):
         files = sorted(k for k, v in r.created().items()
                        if isinstance(v, bytes))
         self.assertEqual(len(files), len(locations) + 3)
-        self.assertIn("h/etc/passwd", files)
-        self.assertIn("etc/passwd", files)
-        self.assertIn("x", files)
+        # MIME calls a part without a Content-Type text/plain.
+        self.assertIn("h/etc/passwd.txt", files)
+        self.assertIn("etc/passwd.txt", files)
+        self.assertIn("x.txt", files)
         self.assertEqual([f for f in files if f.startswith("same")],
-                         ["same", "same-2", "same-3"])
+                         ["same-2.txt", "same-3.txt", "same.txt"])
         for f in files:
             self.assertTrue(all(len(c) <= 255 for c in f.split("/")), f)
 

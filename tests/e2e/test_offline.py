@@ -68,7 +68,7 @@ PAGE_OFFLINE = (b'<html><head><base href="">\r\n'
                 b'<link rel="icon" href="https://other.example/favicon.ico">\r\n'
                 b"</head><body><h1>Caf\xc3\xa9</h1>\r\n"
                 b'<iframe src="../frame.html"></iframe>\r\n'
-                b'<IMG SRC = "../../cid/logo@h" alt=logo>\r\n'
+                b'<IMG SRC = "../../cid/logo@h.png" alt=logo>\r\n'
                 b'<img srcset="pics/b.png 1x, ../img/a.png#x 2x" '
                 b'src="../img/a.png">\r\n'
                 b'<a href="#top">top</a> '
@@ -139,6 +139,42 @@ OFFICE = mime([
                 b"quoted-printable", qp(FILELIST)),
 ])
 
+# Names under their type's extension, queries before it, and siblings
+# below a name that is a file kept in one directory.
+NAMES_PAGE = (b'<link rel=stylesheet href="../news.css?abc">'
+              b'<link rel=stylesheet href="https://fonts.example/css?'
+              b'family=Roboto">'
+              b'<link rel=stylesheet href="/load.php?debug=false&amp;'
+              b'lang=en&amp;modules=a|b">'
+              b'<img src="/items/1.png?w=2"><img src="../items/2.png">'
+              b'<a href="/items">i</a>\r\n')
+NAMES_PAGE_OFFLINE = (
+    b'<link rel=stylesheet href="../news_abc.css">'
+    b'<link rel=stylesheet href="../../fonts.example/css_family=Roboto.css">'
+    b'<link rel=stylesheet href="../load.php_debug=false_lang=en_modules='
+    b'a_b.css">'
+    b'<img src="../items-2/1_w=2.png"><img src="../items-2/2.png">'
+    b'<a href="../items">i</a>\r\n')
+NEWS_CSS = b'@font-face { src: url(f.woff2?v=3) }\r\n'
+
+
+def web_part(location, kind, body):
+    return part([b"Content-Type: " + kind,
+                 b"Content-Location: " + location], body)
+
+
+NAMES = mime([
+    web_part(b"https://h/news/", b"text/html", NAMES_PAGE),
+    web_part(b"https://h/news.css?abc", b"text/css", NEWS_CSS),
+    web_part(b"https://fonts.example/css?family=Roboto", b"text/css", b"p{}"),
+    web_part(b"https://h/load.php?debug=false&lang=en&modules=a|b",
+             b"text/css", b"b{}"),
+    web_part(b"https://h/f.woff2?v=3", b"font/woff2", b"wOF2"),
+    web_part(b"https://h/items", b"application/octet-stream", b"list"),
+    web_part(b"https://h/items/1.png?w=2", b"image/png", b"1"),
+    web_part(b"https://h/items/2.png", b"image/png", b"2"),
+])
+
 # name, archive, [(file, enc, bytes with --any-layout, bytes with
 # --offline)], main page, standard error with --offline.
 ROWS = [
@@ -148,7 +184,7 @@ ROWS = [
         ("h.example/assets/site.css", 2, SITE_CSS, SITE_CSS_OFFLINE),
         ("h.example/assets/print.css", 2, b"img{}", b"img{}"),
         ("h.example/img/a.png", 1, PNG, PNG),
-        ("cid/logo@h", 1, PNG[::-1], PNG[::-1]),
+        ("cid/logo@h.png", 1, PNG[::-1], PNG[::-1]),
         ("h.example/assets/odd.css", 2, ODD_CSS, ODD_CSS),
     ], "h.example/dir/index.html",
         b"Poznamka: odkazy v souboru h.example/assets/odd.css nejsou "
@@ -158,7 +194,17 @@ ROWS = [
         ("Users/me/Doc/report_files/image001.png", 1, PNG, PNG),
         ("Users/me/Doc/report_files/styles.css", 0, STYLES, STYLES),
         ("Users/me/Doc/report_files/filelist.xml", 0, FILELIST, FILELIST),
-    ], "Users/me/Doc/report.htm", b""),
+    ], "Users/me/Doc/report.htm", b""),    ("names.mht", NAMES, [
+        ("h/news/index.html", 2, NAMES_PAGE, NAMES_PAGE_OFFLINE),
+        ("h/news_abc.css", 2, NEWS_CSS,
+         b'@font-face { src: url(f_v=3.woff2) }\r\n'),
+        ("fonts.example/css_family=Roboto.css", 2, b"p{}", b"p{}"),
+        ("h/load.php_debug=false_lang=en_modules=a_b.css", 2, b"b{}", b"b{}"),
+        ("h/f_v=3.woff2", 2, b"wOF2", b"wOF2"),
+        ("h/items", 2, b"list", b"list"),
+        ("h/items-2/1_w=2.png", 2, b"1", b"1"),
+        ("h/items-2/2.png", 2, b"2", b"2"),
+    ], "h/news/index.html", b""),
 ]
 
 REFERENCE = re.compile(

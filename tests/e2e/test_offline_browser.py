@@ -23,7 +23,7 @@ EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
 # What the page uses, as written by either mode: the stylesheet, the one it
 # imports, the script, the cid: logo, the chart and the CSS background.
 HELD = ["example.org/css/site.css", "example.org/css/print.css",
-        "example.org/js/app.js", "cid/logo@example.org",
+        "example.org/js/app.js", "cid/logo@example.org.png",
         "example.org/img/chart.png", "example.org/img/bg.png"]
 MAIN = "example.org/index.html"
 
@@ -61,7 +61,7 @@ class OfflineBrowser(unittest.TestCase):
         types = {r.url[len(self.url("")):]: r.type for r in load.requests}
         self.assertEqual(types["example.org/js/app.js"], "Script")
         self.assertEqual(types["example.org/css/site.css"], "Stylesheet")
-        self.assertEqual(types["cid/logo@example.org"], "Image")
+        self.assertEqual(types["cid/logo@example.org.png"], "Image")
 
     def test_without_offline_the_page_misses_its_parts(self):
         _, load = self.unpack_and_load("--any-layout")
@@ -73,7 +73,7 @@ class OfflineBrowser(unittest.TestCase):
         missing = [n for n in HELD if self.url(n) not in load.loaded()]
         self.assertIn("example.org/css/print.css", missing)
         self.assertIn("example.org/img/bg.png", missing)
-        self.assertIn("cid/logo@example.org", missing)
+        self.assertIn("cid/logo@example.org.png", missing)
 
 
 if __name__ == "__main__":

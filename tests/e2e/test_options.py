@@ -156,6 +156,19 @@ class Documented(unittest.TestCase):
                 self.assertLessEqual(names, offered)
         self.assertEqual(offered - {o for pair in options for o in pair},
                          {"--"})
+        # The options --help shows with a value are those whose value the
+        # completion completes and whose manual heading names a value.
+        valued = set(re.findall(r"^  (?:(-\w), |    )(--[\w-]+) \S", usage,
+                                re.M))
+        self.assertEqual(valued, {tuple(p.split(" | ")) for p in re.findall(
+            r"^    (-\w \| --[\w-]+)\)$", completion, re.M)})
+        headings = dict(re.findall(r"^\.TP\n\.BR? .*?(--[\w-]+)(.*)$",
+                                   manual, re.M))
+        for short, long in options:
+            with self.subTest(heading=long):
+                self.assertIn(long, headings)
+                self.assertEqual("=\\fI" in headings[long],
+                                 (short, long) in valued, headings[long])
 
 
 class Table(unittest.TestCase):

@@ -12,6 +12,7 @@ Run: python3 test_writes.py [path/to/mimeunpack]
 """
 
 import base64
+import ctypes
 import fcntl
 import os
 import resource
@@ -262,12 +263,12 @@ class StreamedBodies(Elsewhere):
 
     def test_killed_by_a_size_limit_mid_stream(self):
         # SIGXFSZ at its default action ends the run where the write was
-        # always made: after "Zapis souboru", which a terminal would show
-        # (through a pipe, the buffered lines die with the process).
+        # always made: after "Zapis souboru", which reaches a pipe too.
         r = self.run_tool({"a.mht": h.archive([(b"big.bin", B64, BIG_BODY)])},
                           files={"big.bin": VICTIM},
                           preexec_fn=size_limit(signal.SIG_DFL))
         self.assertEqual(r.status, 128 + signal.SIGXFSZ)
+        self.assertEqual(r.stdout, ok_stdout((b"big.bin", 1)))
         self.assertEqual(r.created(), {})
 
     @staticmethod
@@ -312,7 +313,152 @@ class StreamedBodies(Elsewhere):
             shutil.rmtree(root, ignore_errors=True)
 
 
+IN_CREATE, IN_MOVED_TO, IN_NONBLOCK = 0x100, 0x80, 0o4000
+
+
+class Inotify:
+    """The names made in some directories, as the kernel reports them."""
+
+    def __init__(self):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(IN_NONBLOCK)
+        if self.fd < 0:
+            raise unittest.SkipTest("no inotify")
+        self.dirs = {}
+
+    def watch(self, path, shown):
+        wd = self.libc.inotify_add_watch(self.fd, os.fsencode(path),
+                                         IN_CREATE | IN_MOVED_TO)
+        self.dirs[wd] = shown
+
+    def names(self):
+        made = []
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return made
+            at = 0
+            while at < len(data):
+                wd, _, _, size = struct.unpack_from("iIII", data, at)
+                name = data[at + 16:at + 16 + size].rstrip(b"\0")
+                made.append(self.dirs[wd] + name)
+                at += 16 + size
+
+    def close(self):
+        os.close(self.fd)
+
+
+class TemporaryFiles(unittest.TestCase):
+    """A part's file gets its name without any other name in between, in
+    its own directory, below it and on another file system mounted there
+    (so that even SIGKILL leaves nothing behind)."""
+
+    def mount(self, path):
+        if os.geteuid() != 0:
+            return False
+        os.mkdir(path)
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m",
+                               "none", path], stderr=subprocess.DEVNULL)
+        if done.returncode != 0:
+            os.rmdir(path)
+            return False
+        def unmount():
+            subprocess.run(["umount", "-l", path])
+            shutil.rmtree(os.path.dirname(path), True)
+        self.addCleanup(unmount)
+        return True
+
+    def test_only_final_names_are_made(self):
+        watcher = Inotify()
+        self.addCleanup(watcher.close)
+        mounted = []
+
+        def setup(root):
+            os.mkdir(os.path.join(root, "sub"))
+            if self.mount(os.path.join(root, "mnt")):
+                watcher.watch(os.path.join(root, "mnt"), b"mnt/")
+                mounted.append(True)
+            watcher.watch(root, b"")
+            watcher.watch(os.path.join(root, "sub"), b"sub/")
+
+        parts = [b"a.txt", b"sub/b.bin", b"mnt/c.bin", b"d.bin"]
+        r = h.run({"a.mht": h.archive([(p, B64, BIG_BODY) for p in parts])},
+                  setup=setup, keep=True)
+        self.addCleanup(shutil.rmtree, r.root, True)
+        self.assertEqual(r.stdout, ok_stdout(*[(p, 1) for p in parts]))
+        self.assertEqual(r.status, 0)
+        if not mounted:
+            parts.remove(b"mnt/c.bin")
+        for p in parts:
+            with open(os.path.join(r.root, os.fsdecode(p)), "rb") as f:
+                self.assertEqual(f.read(), BIG, p)
+        self.assertEqual(watcher.names(), parts)
+
+
 class Edges(unittest.TestCase):
+
+    def test_stdout_comes_before_stderr(self):
+        # Lines on standard output are held in blocks through a pipe, but
+        # one said on standard error comes after them. The hint for a
+        # layout the default mode doesn't read is said while y.mht is read.
+        reordered = h.archive([
+            b"Content-Type: text/html; charset=utf-8\n"
+            b"Content-Location: https://h/\n"
+            b"Content-Transfer-Encoding: quoted-printable\n\nx\n"])
+        good = h.archive([(b"a.txt", QP, b"a\n")])
+        root = tempfile.mkdtemp(prefix="mimeunpack-e2e-")
+        self.addCleanup(shutil.rmtree, root, True)
+        h.write_tree(root, {"y.mht": reordered, "a.mht": good,
+                            h.CONF_NAME: h.base64_conf()})
+        proc = subprocess.run([h.binary(), "y.mht", "a.mht"], cwd=root,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT,
+                              timeout=h.TIMEOUT_SECONDS)
+        hint = (b"Tip: soubor y.mht ma jine rozlozeni casti; zkuste "
+                b"mimeunpack --any-layout.\n")
+        out = proc.stdout
+        self.assertEqual(proc.returncode, 0)
+        self.assertEqual(out.count(hint), 1, out)
+        self.assertGreater(out.index(hint), len(progress(2, "y.mht")) - 1)
+        self.assertLess(out.index(hint), out.index(progress(1, "a.mht")))
+        self.assertTrue(out.endswith(writing(b"a.txt", 0)), out)
+
+    def test_signals_end_the_run_with_every_line_out(self):
+        # The archive is a FIFO: the first part comes whole, then the run
+        # waits for more and is ended by a signal. What it said reaches
+        # the pipe; the part it was reading leaves nothing.
+        first = h.archive([(b"first.txt", QP, b"1\n")], close=False)
+        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=signal_number):
+                root = tempfile.mkdtemp(prefix="mimeunpack-e2e-")
+                self.addCleanup(shutil.rmtree, root, True)
+                h.write_tree(root, {h.CONF_NAME: h.base64_conf()})
+                fifo = os.path.join(root, "a.mht")
+                os.mkfifo(fifo)
+                # As the tool starts from a shell: the action is the
+                # default, even where the test runner ignores the signal.
+                proc = subprocess.Popen(
+                    [h.binary(), "a.mht"], cwd=root, stdin=subprocess.DEVNULL,
+                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                    preexec_fn=lambda s=signal_number: signal.signal(
+                        s, signal.SIG_DFL))
+                with open(fifo, "wb") as writer:
+                    writer.write(first + b"--" + h.BOUNDARY + b"\n"
+                                 b"Content-Location: file:///C:/second.txt\n")
+                    writer.flush()
+                    written = os.path.join(root, "first.txt")
+                    for _ in range(h.TIMEOUT_SECONDS * 100):
+                        if os.path.exists(written):
+                            break
+                        time.sleep(0.01)
+                    proc.send_signal(signal_number)
+                    out, _ = proc.communicate(timeout=h.TIMEOUT_SECONDS)
+                self.assertEqual(proc.returncode, -signal_number)
+                self.assertEqual(out, ok_stdout((b"first.txt", 0)))
+                self.assertEqual(sorted(os.listdir(root)),
+                                 ["a.mht", h.CONF_NAME, "first.txt"])
+
 
     def test_base64conf_fifo_without_a_writer(self):
         # Opened without waiting for a writer; no writer reads as empty,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,16 @@ using test_support::write_file;
 struct Expected {
   std::string_view type, encoding, location, id, body;
 };
+
+// Bytes this process has read so far, by any read call.
+std::uint64_t bytes_read() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
 
 MimeArchive parse_bytes(std::string_view bytes, std::string& kept) {
   write_file("archive.mht", bytes);
@@ -163,6 +174,179 @@ TEST(MimeArchive, TellsSinglePartsAndFilesThatAreNotMime) {
     EXPECT_EQ(archive.layout, MimeLayout::not_mime) << not_mime;
     EXPECT_TRUE(archive.leaves.empty());
   }
+}
+
+// Where an inner multipart ends when an outer delimiter comes first, which
+// boundary wins when two match, and what is a look-alike.
+TEST(MimeArchive, NestedMultipartsEndAtAnyOpenBoundary) {
+  struct Case {
+    std::string_view name, body;
+    std::vector<std::string_view> parts;
+  };
+  const std::vector<Case> cases = {
+      {"inner cut by the outer delimiter, one line end per level",
+       "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
+       "--i\r\n\r\nA\r\n\r\n\r\n--o\r\n\r\nB\r\n--o--\r\n",
+       {"A\r\n", "B"}},
+      {"the same boundary nested: the outer one wins",
+       "--o\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
+       "--o\r\n\r\nA\r\n--o--\r\n",
+       {"", "A"}},
+      {"an outer delimiter inside an inner header block",
+       "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
+       "--i\r\nContent-Type: text/css\r\n--o\r\n\r\nB\r\n--o--",
+       {"", "B"}},
+      {"boundaries that begin alike",
+       "--o\r\nContent-Type: multipart/mixed; boundary=o-\r\n\r\n"
+       "--o-\r\n\r\nA\r\n--o-X\r\n--o---\r\n--o--\r\n",
+       {"A\r\n--o-X"}},
+      {"look-alikes of both levels stay in the body",
+       "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
+       "--i\r\n\r\nx--o\r\n--ox\r\n--i -\r\n --i\r\n--i--\r\n--o--\r\n",
+       {"x--o\r\n--ox\r\n--i -\r\n --i"}},
+      {"a message inside a part",
+       "--o\r\nContent-Type: message/rfc822\r\n\r\n"
+       "Content-Type: text/css\r\n\r\nC\r\n--o--\r\n",
+       {"C"}},
+  };
+  for (const Case& c : cases) {
+    const ScopedTempDir dir;
+    std::string bytes;
+    const MimeArchive archive =
+        parse_bytes("Content-Type: multipart/mixed; boundary=o\r\n\r\n" +
+                        std::string(c.body),
+                    bytes);
+    ASSERT_EQ(archive.leaves.size(), c.parts.size()) << c.name;
+    for (std::size_t i = 0; i < c.parts.size(); ++i) {
+      const MimeLeaf& leaf = archive.leaves[i];
+      EXPECT_EQ(bytes.substr(leaf.body_offset, leaf.body_length), c.parts[i])
+          << c.name;
+    }
+  }
+}
+
+// Each shape once cost a read for every look-alike or every level of
+// nesting; the archive is now read once, whatever it holds.
+TEST(MimeArchive, ReadsTheArchiveOnce) {
+  const std::size_t mib = std::size_t{1} << 20;
+  std::string lookalikes =
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\n\r\n";
+  while (lookalikes.size() < 2 * mib) lookalikes += "x--b--b\r\n--bb--b\n";
+  lookalikes += "\r\n--b--\r\n";
+
+  std::string nested;
+  for (int level = 0; level < 63; ++level)
+    nested += "Content-Type: multipart/mixed; boundary=b" +
+              std::to_string(level) + "\r\n\r\n--b" + std::to_string(level) +
+              "\r\n";
+  nested += "\r\n";
+  for (int line = 0; nested.size() < 2 * mib; ++line)
+    nested += "--b" + std::to_string(line % 63) + "x\r\n";
+
+  const std::string boundary(mib, '=');
+  std::string long_boundary =
+      "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
+  for (int part = 0; part < 6; ++part)
+    long_boundary += "--" + boundary + "\r\n\r\npart\r\n";
+  long_boundary += "--" + boundary + "--\r\n";
+
+  const struct {
+    std::string_view name;
+    const std::string& archive;
+    std::size_t leaves;
+  } cases[] = {{"look-alikes", lookalikes, 1},
+               {"63 levels around look-alikes", nested, 1},
+               {"a boundary of 1 MiB", long_boundary, 6}};
+  for (const auto& c : cases) {
+    const ScopedTempDir dir;
+    std::string bytes;
+    const std::uint64_t before = bytes_read();
+    const MimeArchive archive = parse_bytes(c.archive, bytes);
+    const std::uint64_t read = bytes_read() - before;
+    EXPECT_EQ(archive.leaves.size(), c.leaves) << c.name;
+    EXPECT_LE(read, c.archive.size() + 4096) << c.name;
+  }
+}
+
+// Delimiters on the edges of the blocks the archive is read in, and one
+// whose line goes on in blanks far past a block, closing an inner
+// multipart whose last part ends one line end before it.
+TEST(MimeArchive, FindsDelimitersAcrossReadBlocks) {
+  const std::size_t block = std::size_t{1} << 20;
+  const std::string head =
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\n";
+  for (std::size_t shift = 0; shift < 6; ++shift) {
+    const ScopedTempDir dir;
+    std::string body(block - head.size() - 3 + shift, 'x');
+    std::string bytes;
+    const MimeArchive archive =
+        parse_bytes(head + body + "\r\n--b\r\n\r\nB\r\n--b--\r\n", bytes);
+    ASSERT_EQ(archive.leaves.size(), 2U) << shift;
+    EXPECT_EQ(archive.leaves[0].body_length, body.size()) << shift;
+    EXPECT_EQ(bytes.substr(archive.leaves[1].body_offset,
+                           archive.leaves[1].body_length),
+              "B")
+        << shift;
+  }
+
+  const ScopedTempDir dir;
+  std::string bytes;
+  const MimeArchive archive = parse_bytes(
+      "Content-Type: multipart/mixed; boundary=o\r\n\r\n"
+      "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
+      "--i\r\n\r\nA\r\n\r\n--o" +
+          std::string(3 * block, ' ') + "\r\n\r\nB\r\n--o--\r\n",
+      bytes);
+  ASSERT_EQ(archive.leaves.size(), 2U);
+  EXPECT_EQ(bytes.substr(archive.leaves[0].body_offset,
+                         archive.leaves[0].body_length),
+            "A");
+  EXPECT_EQ(bytes.substr(archive.leaves[1].body_offset,
+                         archive.leaves[1].body_length),
+            "B");
+}
+
+// A header block ends within 8 MiB of its entity: a field beyond that is
+// body. Fields the tool does not read cost nothing however many.
+TEST(MimeArchive, CapsAHeaderBlockAt8MiB) {
+  const std::size_t cap = std::size_t{8} << 20;
+  std::string fields;
+  while (fields.size() < cap + 4096) fields += "X-F: v\r\n";
+
+  const ScopedTempDir dir;
+  std::string bytes;
+  MimeArchive archive =
+      parse_bytes(fields + "Content-Type: text/css\r\n\r\nbody\r\n", bytes);
+  EXPECT_EQ(archive.layout, MimeLayout::not_mime);
+
+  const std::string part_head =
+      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n";
+  archive = parse_bytes(part_head + "Content-Type: text/css\r\n" + fields +
+                            "Content-Location: https://h/a.css\r\n\r\nbody"
+                            "\r\n--b--\r\n",
+                        bytes);
+  ASSERT_EQ(archive.leaves.size(), 1U);
+  const MimeLeaf& leaf = archive.leaves[0];
+  EXPECT_EQ(leaf.content_type, "text/css");
+  EXPECT_EQ(leaf.location, "");
+  // The body starts with the line that crosses the cap.
+  EXPECT_GT(leaf.body_offset + 8, part_head.size() + cap);
+  EXPECT_LE(leaf.body_offset, part_head.size() + cap);
+}
+
+// A lone CR ends a header line as it ends any other line: GMime once read
+// the fields after it as part of the first one's value.
+TEST(MimeArchive, ALoneCarriageReturnEndsAHeaderLine) {
+  const ScopedTempDir dir;
+  std::string bytes;
+  const MimeArchive archive = parse_bytes(
+      "Content-Type: multipart/mixed; boundary=b\r\r--b\r"
+      "Content-Type: text/css\rX-A: 1\rContent-Location: https://h/a.css\r"
+      "\rp{}\r--b--\r",
+      bytes);
+  expect_leaves(archive, bytes,
+                {{"text/css", "", "https://h/a.css", "", "p{}"}});
 }
 
 }  // namespace

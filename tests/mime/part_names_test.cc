@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -28,9 +32,8 @@ TEST(PartNames, FollowTheRules) {
       {"https://Example.COM/", "", "", "text/html", 1, false,
        "example.com/index.html"},
       {"http://h:8080/p/q", "", "", "", 1, false, "h/p/q"},
-      {"http://h/p/q/", "", "", "text/css", 1, false, "h/p/q/index.html"},
-      {"https://h/load.php?x=1", "", "", "", 1, false, "h/load.php?x=1"},
-      {"https://h/s?a=b/c", "", "", "", 1, false, "h/s?a=b%2Fc"},
+      {"http://h/p/q/", "", "", "", 1, false, "h/p/q/index.html"},
+      {"http://h/p/q/", "", "", "text/css", 1, false, "h/p/q/index.css"},
       {"https://h/x", "", "", "text/html", 1, false, "h/x.html"},
       {"https://h/a.HTM", "", "", "text/html", 1, false, "h/a.HTM"},
       {"http://h/../../etc/passwd", "", "", "", 1, false, "h/etc/passwd"},
@@ -44,7 +47,8 @@ TEST(PartNames, FollowTheRules) {
       {"%2e%2e/%2e%2e/x", "", "", "", 1, false, "x"},
       {"..\\..\\x", "", "", "", 1, false, "..\\..\\x"},
       // Content-IDs.
-      {"cid:img1@x", "", "", "image/png", 1, false, "cid/img1@x"},
+      {"cid:img1@x", "", "", "image/png", 1, false, "cid/img1@x.png"},
+      {"cid:img1@x", "", "", "", 1, false, "cid/img1@x"},
       {"", "", "frame-1@mhtml.blink", "text/html", 1, false,
        "cid/frame-1@mhtml.blink.html"},
       {"", "", "a/b", "", 1, false, "cid/a%2Fb"},
@@ -59,6 +63,44 @@ TEST(PartNames, FollowTheRules) {
       // A single part is named after the archive, if nothing else.
       {"", "", "", "text/html", 1, true, "report.html"},
       {"file:///C:/d/Book.htm", "", "", "text/html", 1, true, "d/Book.htm"},
+      // Under its type's extension, its own when the type allows it.
+      {"https://h/a.PNG", "", "", "image/png", 1, false, "h/a.PNG"},
+      {"https://h/a.jpeg", "", "", "image/jpeg", 1, false, "h/a.jpeg"},
+      {"https://h/a.jpeg", "", "", "image/jpg", 1, false, "h/a.jpeg"},
+      {"https://h/a.png", "", "", "image/jpeg", 1, false, "h/a.png.jpg"},
+      {"https://h/app", "", "", "application/x-javascript", 1, false,
+       "h/app.js"},
+      {"https://h/m.mjs", "", "", "text/javascript", 1, false, "h/m.mjs"},
+      {"https://h/f", "", "", "application/font-woff2", 1, false, "h/f.woff2"},
+      {"https://h/i", "", "", "image/svg+xml", 1, false, "h/i.svg"},
+      {"https://h/i", "", "", "image/webp", 1, false, "h/i.webp"},
+      {"https://h/favicon", "", "", "image/x-icon", 1, false, "h/favicon.ico"},
+      {"https://h/blob", "", "", "application/octet-stream", 1, false,
+       "h/blob"},
+      {"https://h/x.pdf", "", "", "application/x-unknown", 1, false, "h/x.pdf"},
+      {"", "", "", "application/octet-stream", 8, false, "part-8.bin"},
+      {"https://h/i.png", "", "", "text/plain", 1, false, "h/i.png"},
+      {"https://h/robots", "", "", "text/plain", 1, false, "h/robots.txt"},
+      {"", "", "", "image/svg+xml", 2, true, "report.svg"},
+      // A query comes before the extension, readable and pasteable.
+      {"https://h/news.css?abc", "", "", "text/css", 1, false,
+       "h/news_abc.css"},
+      {"https://fonts/css?family=Roboto:400,700", "", "", "text/css", 1, false,
+       "fonts/css_family=Roboto:400,700.css"},
+      {"https://h/load.php?debug=false&lang=en&modules=a|b", "", "", "text/css",
+       1, false, "h/load.php_debug=false_lang=en_modules=a_b.css"},
+      {"https://h/q?a=\"b\";c*d'e`f$g", "", "", "text/css", 1, false,
+       "h/q_a=_b__c_d_e_f_g.css"},
+      {"https://h/p.png?w=1%26h=2#frag", "", "", "image/png", 1, false,
+       "h/p_w=1_h=2.png"},
+      {"https://h/f.woff2?v=3", "", "", "application/octet-stream", 1, false,
+       "h/f_v=3.woff2"},
+      {"https://h/load.php?x=1", "", "", "", 1, false, "h/load_x=1.php"},
+      {"https://h/s?a=b/c", "", "", "", 1, false, "h/s_a=b%2Fc"},
+      {"https://h/s?", "", "", "text/css", 1, false, "h/s.css"},
+      {"https://h/?q=1", "", "", "text/html", 1, false, "h/index_q=1.html"},
+      {"https://h/%3Fa%23b.css", "", "", "text/css", 1, false, "h/_a_b.css"},
+      {"", "", "x?y#z", "image/gif", 1, false, "cid/x_y_z.gif"},
       // Bytes a file system or a terminal should never see.
       {"file:///C:/a\x01"
        "b\x7f",
@@ -102,6 +144,47 @@ TEST(PartNameAllocator, NeverGivesOneNameTwice) {
   const std::string longest(MAX_COMPONENT_BYTES, 'z');
   EXPECT_EQ(names.allocate(longest), longest);
   EXPECT_EQ(names.allocate(longest).size(), MAX_COMPONENT_BYTES);
+}
+
+TEST(PartNameAllocator, KeepsSiblingsInOneRenamedDirectory) {
+  PartNameAllocator names;
+  EXPECT_EQ(names.allocate("h/items"), "h/items");
+  EXPECT_EQ(names.allocate("h/items/1.png"), "h/items-2/1.png");
+  EXPECT_EQ(names.allocate("h/items/2.png"), "h/items-2/2.png");
+  EXPECT_EQ(names.allocate("h/items/sub/3.png"), "h/items-2/sub/3.png");
+  EXPECT_EQ(names.allocate("h/items/1.png"), "h/items-2/1-2.png");
+  // The renamed directory is taken: a file of that name moves on.
+  EXPECT_EQ(names.allocate("h/items-2"), "h/items-2-2");
+  // A file deeper down renames its own level only.
+  EXPECT_EQ(names.allocate("h/items/sub"), "h/items-2/sub-2");
+  EXPECT_EQ(names.allocate("h/items/sub/4.png"), "h/items-2/sub/4.png");
+}
+
+// Every row of the table agrees with the system's media types database,
+// where one is installed (Debian's media-types): no extension that the
+// database gives to another type, or to none.
+TEST(PartNames, TypeTableFollowsTheMediaTypesDatabase) {
+  std::ifstream database("/etc/mime.types");
+  if (!database) GTEST_SKIP() << "no /etc/mime.types";
+  std::map<std::string, std::set<std::string>> listed;
+  std::string line;
+  while (std::getline(database, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string type;
+    std::string extension;
+    words >> type;
+    while (words >> extension) listed[type].insert(extension);
+  }
+  for (const TypeExtensions& row : type_extensions()) {
+    ASSERT_TRUE(listed.contains(std::string(row.type))) << row.type;
+    std::istringstream words{std::string(row.extensions)};
+    std::string extension;
+    while (words >> extension)
+      EXPECT_TRUE(listed[std::string(row.type)].contains(extension))
+          << row.type << " " << extension;
+    EXPECT_EQ(extensions_of_type(row.type), row.extensions);
+  }
 }
 
 TEST(PartNameAllocator, TenThousandEqualNamesStayFast) {

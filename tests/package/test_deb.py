@@ -153,6 +153,8 @@ def check_deb(deb, build_dir, source_dir, version, arch):
     for rel in ("bin/mimeunpack", "share/man/man1/mimeunpack.1.gz",
                 "share/mimeunpack/base64.conf",
                 "share/doc/mimeunpack/README.md",
+                "share/doc/mimeunpack/docs/design.md",
+                "share/doc/mimeunpack/docs/messages.md",
                 "share/doc/mimeunpack/changelog.gz",
                 "share/doc/mimeunpack/copyright",
                 "share/bash-completion/completions/mimeunpack"):

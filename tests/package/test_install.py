@@ -1,6 +1,6 @@
-"""`cmake --install` to a temporary prefix: the six files land where the
-manual and the README say, the installed binary unpacks the example, and the
-installed bash completion completes what it should."""
+"""`cmake --install` to a temporary prefix: the six files and the pages of
+docs/ land where the manual and the README say, the installed binary unpacks
+the example, and the installed bash completion completes what it should."""
 
 import filecmp
 import os
@@ -37,9 +37,12 @@ def main():
         for installed, source in ((conf, "examples/base64.conf"),
                                   (completion, "completion/mimeunpack.bash"),
                                   (readme, "README.md"),
-                                  (licence, "LICENSE")):
-            if not filecmp.cmp(installed, os.path.join(source_dir, source),
-                               shallow=False):
+                                  (licence, "LICENSE")) + doc_pages(
+                                      prefix, source_dir):
+            if not os.path.isfile(installed):
+                problems.append("not installed: " + installed)
+            elif not filecmp.cmp(installed, os.path.join(source_dir, source),
+                                 shallow=False):
                 problems.append(installed + " differs from " + source)
         with open(manual, encoding="utf-8") as f:
             page = f.read()
@@ -57,6 +60,15 @@ def main():
         problems += check_unpacks_example(binary, conf, source_dir)
         problems += check_completion(completion)
     return problems
+
+
+def doc_pages(prefix, source_dir):
+    """Every Markdown page of docs/ with where it should be installed: beside
+    the README, in a docs/ of its own, so that README's links work there."""
+    pages = sorted(n for n in os.listdir(os.path.join(source_dir, "docs"))
+                   if n.endswith(".md"))
+    return tuple((os.path.join(prefix, "share", "doc", "mimeunpack", "docs",
+                               n), "docs/" + n) for n in pages)
 
 
 def check_completion(script):

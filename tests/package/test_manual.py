@@ -1,5 +1,5 @@
-"""The manual page carries every message of README's table, with its status,
-and groff formats it without a warning."""
+"""The manual page carries every message of the table in docs/messages.md,
+with its status, and groff formats it without a warning."""
 
 import re
 import shutil
@@ -9,19 +9,19 @@ import sys
 
 def main():
     source_dir = sys.argv[1]
-    with open(source_dir + "/README.md", encoding="utf-8") as f:
-        readme = f.read()
+    with open(source_dir + "/docs/messages.md", encoding="utf-8") as f:
+        messages = f.read()
     with open(source_dir + "/docs/mimeunpack.1", encoding="utf-8") as f:
         page = f.read()
     # What a reader of the rendered page sees, near enough for a search.
     text = re.sub(r"\\f[BIRP]", "", page).replace("\\-", "-")
 
-    table = readme.split("## Messages and exit statuses")[1].split("\n## ")[0]
+    table = messages.split("# Messages and exit statuses")[1].split("\n## ")[0]
     rows = [l for l in table.splitlines()
             if l.startswith("| ") and not l.startswith("| Printed")]
     problems = []
     if len(rows) < 15:
-        problems.append("README's message table has only %d rows" % len(rows))
+        problems.append("the message table has only %d rows" % len(rows))
     for row in rows:
         printed, _, status = [c.strip() for c in row.strip("|").split(" | ")]
         for piece in re.findall(r"`([^`]+)`", printed):

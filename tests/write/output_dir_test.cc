@@ -1,6 +1,7 @@
 #include "output_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -119,6 +120,89 @@ TEST_P(OutputDirTest, ReachesOnlyBeneathTheRoot) {
     EXPECT_EQ(listing("outside"), outside);
     EXPECT_FALSE(fs::exists(dir_.path() / "ghost"));
   }
+}
+
+struct CacheStep {
+  std::string dir;
+  Reach beneath;
+  Reach walk;
+  std::string reached;  // where it lands, below the root
+};
+
+std::string levels(const char* name, int count) {
+  std::string path(name);
+  for (int i = 1; i < count; ++i) path.append("/").append(name);
+  return path;
+}
+
+// One cache through a run's directories, in an order that moves down, up,
+// across and through links: each lands where reach_directory would land,
+// whatever came before, also when few descriptors may be kept.
+TEST_P(OutputDirTest, CacheLandsWhereReachDirectoryWould) {
+  const Reach R = Reach::reached;
+  const std::string deep = levels("d", 300);
+  const std::string long_name = levels(std::string(250, 'n').c_str(), 17);
+  const std::string odd = "x y/$(touch pwned);touch pwned2|&<>\"'`\\";
+  const CacheStep steps[] = {
+      {"t/a/b/c", R, R, "t/a/b/c"},
+      {"t/a/b/c/d", R, R, "t/a/b/c/d"},  // below the last
+      {"t/a/b/e", R, R, "t/a/b/e"},      // beside it
+      {"t/a", R, R, "t/a"},              // above it
+      {"t/a/b/c/d/", R, R, "t/a/b/c/d"},
+      {"./t//x/y/.", R, R, "t/x/y"},  // another branch, spelled otherwise
+      {deep + "/1", R, R, deep + "/1"},
+      {deep + "/2/3", R, R, deep + "/2/3"},
+      {levels("d", 150) + "/4", R, R, levels("d", 150) + "/4"},
+      {deep + "/1", R, R, deep + "/1"},
+      {"img/new/deeper", R, Reach::outside, "images/new/deeper"},
+      {"images/new/deeper/x", R, R, "images/new/deeper/x"},
+      {"a/back/y", R, Reach::outside, "images/y"},
+      {"t/a/b/abs/x", R, R, "t/a/b/abs/x"},  // a name, not the link
+      {"abs/x", Reach::outside, Reach::outside, ""},
+      {"t/a/b/c/up/x", R, R, "t/a/b/c/up/x"},
+      {"file/x", Reach::failed, Reach::failed, ""},
+      {"t/file/x", Reach::failed, Reach::failed, ""},
+      {"t/a/dangling/x", Reach::failed, Reach::outside, ""},
+      {odd, R, R, odd},
+      // Longer than the kernel takes as one path: the walk without
+      // openat2 would take it, but for the file on the way.
+      {"t/file/" + long_name + "/x", Reach::failed, Reach::failed, ""},
+      {odd + "/z", R, R, odd + "/z"},
+      {"t/a/b/c", R, R, "t/a/b/c"},
+  };
+  fs::create_directories("root/t/a");
+  write_file("root/t/file", "f");
+  fs::create_symlink("missing", "root/t/a/dangling");
+  const std::map<std::string, std::string> outside = listing("outside");
+  for (const rlim_t files : {rlim_t{0}, rlim_t{24}}) {
+    SCOPED_TRACE(files);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit fewer = saved;
+    if (files != 0) fewer.rlim_cur = files;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &fewer), 0);
+    DirectoryCache cache(root_.get());
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    for (const CacheStep& step : steps) {
+      SCOPED_TRACE(step.dir.substr(0, 80));
+      Reach result = Reach::failed;
+      const int dir = cache.reach(step.dir, result);
+      const Reach expected = GetParam() ? step.walk : step.beneath;
+      EXPECT_EQ(result, expected);
+      EXPECT_EQ(dir >= 0, expected == Reach::reached);
+      if (result == Reach::reached && expected == Reach::reached) {
+        struct stat opened {};
+        struct stat real {};
+        ASSERT_EQ(::fstat(dir, &opened), 0);
+        ASSERT_EQ(::stat(("root/" + step.reached).c_str(), &real), 0);
+        EXPECT_EQ(opened.st_ino, real.st_ino);
+      }
+      EXPECT_EQ(listing("outside"), outside);
+    }
+  }
+  EXPECT_FALSE(fs::exists("root/file/x"));
+  EXPECT_FALSE(fs::exists("pwned"));
+  EXPECT_FALSE(fs::exists("root/pwned"));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWays, OutputDirTest, testing::Bool(),

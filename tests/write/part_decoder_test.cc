@@ -37,6 +37,13 @@ class PartDecoderTest : public testing::Test {
                          : Encoding::as_is;
   }
 
+  // The directory of `path`, which must exist already: -1 when it doesn't.
+  int reach(int root, const std::string& path) {
+    reached_ =
+        reach_directory(root, path.substr(0, path.rfind('/') + 1), false);
+    return reached_.dir.get();
+  }
+
   // Decodes `body` as it would be read and writes it to `path`; the result
   // of write_part lands in `status_`.
   Outcome write(std::string_view body, int is_base64, const std::string& path) {
@@ -45,7 +52,7 @@ class PartDecoderTest : public testing::Test {
       PartDecoder decoder(encoding(is_base64), table_, root.get());
       decoder.feed(body);
       decoder.finish();
-      status_ = write_part(decoder, path);
+      status_ = write_part(decoder, path, reach(root.get(), path));
     });
   }
 
@@ -73,7 +80,7 @@ class PartDecoderTest : public testing::Test {
       filter(gathered.decoded, [&decoder](std::string_view bytes) {
         decoder.sink.put(bytes.data(), bytes.size());
       });
-      status_ = write_part(decoder, path);
+      status_ = write_part(decoder, path, reach(root.get(), path));
     });
   }
 
@@ -94,6 +101,7 @@ class PartDecoderTest : public testing::Test {
   ThrowOnFatal fatal_;
   DecodeTable table_;
   int status_ = 99;
+  ReachedDirectory reached_;
 };
 
 TEST_F(PartDecoderTest, QuotedPrintablePart) {
