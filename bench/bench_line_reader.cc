@@ -100,7 +100,7 @@ void BM_ReadParts(benchmark::State& state) {
       // cuts them.
       for (std::string_view run = read_body(reader); !run.empty();
            run = read_body(reader)) {
-        if (part->is_base64 == 0) continue;
+        if (part->encoding != Encoding::base64) continue;
         if (scratch.size() < run.size()) scratch.resize(run.size());
         benchmark::DoNotOptimize(copy_without_line_ends(run, scratch.data()));
       }

@@ -11,13 +11,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 
-#include "any_layout.h"
+#include "base64_table.h"
+#include "decode_table.h"
+#include "extract.h"
 #include "fuzz_support.h"
 #include "mime_archive.h"
+#include "mime_source.h"
 #include "output_dir.h"
 #include "part_names.h"
 #include "path_guard.h"
@@ -82,11 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   scratch_enter();
   try {
-    AnyLayoutOptions options;
-    options.offline = size % 2 == 1;
-    AnyLayoutArchive unpacked(scratch_archive(), options);
+    MimeSource source(scratch_archive());
+    DecodeTable table;
+    table.use(base64table_of(RFC2045_ALPHABET));
+    source.skip_stray_bytes(true);
+    std::optional<OfflinePages> pages;
+    if (size % 2 == 1) pages.emplace(source.archive(), source.names());
     const DirectoryFd root = open_output_root(".");
-    unpacked.extract(root.get(), "");
+    extract_parts(source, table, root.get(), pages ? &*pages : nullptr);
   } catch (const FuzzFatal&) {
     // A documented fatal condition: the program would print and exit here.
   }

@@ -9,11 +9,15 @@
 
 #include "archive_reader.h"
 #include "base64_table.h"
+#include "decode_table.h"
 #include "extract.h"
 #include "fuzz_support.h"
-#include "part_decoder.h"
+#include "office_source.h"
+#include "output_dir.h"
 
 namespace {
+
+DecodeTable standard_table;
 
 // RFC 2045 in base64.conf form, loaded once as the program would load it.
 void load_standard_table() {
@@ -22,7 +26,7 @@ void load_standard_table() {
     conf += std::to_string(value) + " " + RFC2045_ALPHABET[value] + "\n";
   Base64table table;
   parse_base64conf(conf, table);
-  set_base64table(table);
+  standard_table.use(table);
 }
 
 }  // namespace
@@ -46,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   scratch_write_archive(data, size);
   scratch_enter();
   try {
-    ArchiveReader reader = open_archive(scratch_archive());
-    extract_parts(reader);
+    OfficeSource source(open_archive(scratch_archive()));
+    const DirectoryFd root = open_output_root(".");
+    extract_parts(source, standard_table, root.get());
   } catch (const FuzzFatal&) {
     // A documented fatal condition: the program would print and exit here.
   }

@@ -197,21 +197,4 @@ inline std::string level_name(const testing::TestParamInfo<VectorLevel>& info) {
   return vector_level_name(info.param);
 }
 
-// Resets the process-wide table so that each test starts unloaded.
-class ScopedBase64table {
- public:
-  ScopedBase64table() : saved_(base64table) { base64table = Base64table{}; }
-  ~ScopedBase64table() {
-    if (saved_.table_loaded)
-      set_base64table(saved_);
-    else
-      base64table = saved_;
-  }
-  ScopedBase64table(const ScopedBase64table&) = delete;
-  ScopedBase64table& operator=(const ScopedBase64table&) = delete;
-
- private:
-  Base64table saved_;
-};
-
 }  // namespace test_support

@@ -10,6 +10,7 @@
 
 #include "boundary_matcher.h"
 #include "text.h"
+#include "transfer_encoding.h"
 
 // The archive is read in blocks of this size. A body line longer than half
 // a block is passed over once to see whether it holds the boundary, then
@@ -92,7 +93,8 @@ bool skip_to_first_boundary(ArchiveReader& reader);
 
 // A part as read_part hands it out; its body follows from read_body.
 struct PartBody {
-  int is_base64 = 0;  // 1 when the encoding line holds "base64", else 0
+  // Base64 when the encoding line holds "base64", else quoted-printable.
+  Encoding encoding = Encoding::quoted_printable;
 };
 
 // Reads the next part's lines up to its body: sets part_name and part_dir

@@ -52,8 +52,10 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
     if (!has_path) return std::nullopt;
     fail_part_format_of(reader);
   }
-  const int is_base64 =
-      encoding->find("base64") != std::string_view::npos ? 1 : 0;
+  const Encoding body_encoding =
+      encoding->find("base64") != std::string_view::npos
+          ? Encoding::base64
+          : Encoding::quoted_printable;
 
   if (read_line(reader) && read_line(reader)) {
     if (!has_path) {
@@ -69,7 +71,7 @@ std::optional<PartBody> read_part(ArchiveReader& reader) {
   reader.part_dir =
       slash == std::string::npos ? std::string() : name.substr(0, slash);
   reader.part_name = std::move(name);
-  return PartBody{is_base64};
+  return PartBody{body_encoding};
 }
 
 std::string_view read_body(ArchiveReader& reader) {

@@ -199,12 +199,14 @@ void say_table_loaded() {
   if (!quiet_output) write_out("Base64 nahran...\n");
 }
 
-void say_writing(std::string_view path, std::int32_t is_base64) {
+void say_writing(std::string_view path, Encoding encoding) {
   if (quiet_output) return;
   write_out("Zapis souboru ");
   write_name(path);
   write_out(", enc: ");
-  write_number(is_base64);
+  write_number(encoding == Encoding::base64             ? 1
+               : encoding == Encoding::quoted_printable ? 0
+                                                        : 2);
   write_out("\n");
 }
 
@@ -288,12 +290,12 @@ void say_list_header() {
       "-----------  ----------------  -----\n");
 }
 
-void say_list_entry(std::uint64_t size, std::int32_t is_base64,
+void say_list_entry(std::uint64_t size, Encoding encoding,
                     std::string_view path, bool refused) {
   write_size_column(size);
-  write_out(is_base64 == 1   ? "  base64            "
-            : is_base64 == 0 ? "  quoted-printable  "
-                             : "  bez dekodovani    ");
+  write_out(encoding == Encoding::base64             ? "  base64            "
+            : encoding == Encoding::quoted_printable ? "  quoted-printable  "
+                                                     : "  bez dekodovani    ");
   // A refused path is shown as its refusal message shows it.
   write_name(refused ? path.substr(0, path.find('\0')) : path);
   if (refused) write_out("  (odmitnuto: vede mimo adresar)");

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "transfer_encoding.h"
+
 // Exit statuses. The process reports them as 32-bit signed values, so the
 // shell shows -1 as 255 ... -5 as 251.
 enum ExitStatus : int {
@@ -34,10 +36,9 @@ void say_progress(int archives_left, std::string_view path);
 void say_table_entry(char character, std::int32_t value);
 // base64.conf has been read to its end.
 void say_table_loaded();
-// A part is about to be written to `path` (1 for base64, 0 for
-// quoted-printable, 2 for a body written as it stands: --any-layout's 7bit,
-// 8bit, binary or unknown encodings).
-void say_writing(std::string_view path, std::int32_t is_base64);
+// A part is about to be written to `path`; its encoding is printed as a
+// number (1 base64, 0 quoted-printable, 2 written as it stands).
+void say_writing(std::string_view path, Encoding encoding);
 // --offline: the archive's main page is at `path` (said after its parts,
 // and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
@@ -83,7 +84,7 @@ void say_version();
 // its encoding as say_writing numbers it, its path, and a mark when the
 // path would be refused), then the total of every part listed.
 void say_list_header();
-void say_list_entry(std::uint64_t size, std::int32_t is_base64,
+void say_list_entry(std::uint64_t size, Encoding encoding,
                     std::string_view path, bool refused);
 void say_list_total(std::uint64_t size, std::uint64_t parts);
 // Pushes what has been said out to standard output; false when any of it

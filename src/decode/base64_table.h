@@ -10,30 +10,14 @@ struct Base64table {
   bool table_loaded = false;
 };
 
-// The process-wide table, loaded by the first PartDecoder.
-extern Base64table base64table;
-
-// The table file: "base64.conf" (in the current directory) unless set.
-void set_table_file(std::string_view path);
-
 // Fills `table` from the bytes of a base64.conf, echoing every line that sets
-// an entry. A malformed line is fatal.
-void parse_base64conf(std::string_view content, Base64table& table);
+// an entry. A malformed line is fatal; the message names `file`.
+void parse_base64conf(std::string_view content, Base64table& table,
+                      std::string_view file = "base64.conf");
 
-// Reads the table file (./base64.conf unless set_table_file named another)
-// and fills `base64table` from it without a word, so
-// that the first body can be decoded while it is read; what loading says
-// waits for announce_base64table. True when the table can be used; once
-// read, the file is not read again until announced.
-bool preload_base64table();
-
-// Says what loading the table file said, at the point where the run loads it:
-// each entry and "Base64 nahran...", or the failure (missing, malformed, no
-// memory), which ends the run. Nothing when nothing was preloaded.
-void announce_base64table();
-
-// Loads the table file into `base64table` and says so, or ends the process.
-void load_base64table();
+// Fills `table` as parse_base64conf would, without a word; false when a line
+// is malformed.
+bool parse_base64conf_quietly(std::string_view content, Base64table& table);
 
 // The RFC 2045 alphabet, in the order of its values.
 inline constexpr std::string_view RFC2045_ALPHABET =

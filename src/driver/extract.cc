@@ -3,57 +3,72 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
-#include "any_layout.h"
+#include "archive_reader.h"
+#include "archive_stem.h"
 #include "base64_table.h"
 #include "listing.h"
 #include "messages.h"
+#include "mime_source.h"
+#include "office_source.h"
 #include "options.h"
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
 
-void extract_parts(ArchiveReader& reader) {
-  const DirectoryFd root = open_output_root(".");
-  extract_parts(reader, root.get());
-}
-
-void extract_parts(ArchiveReader& reader, int root) {
-  if (!skip_to_first_boundary(reader)) return;
+void extract_parts(PartSource& source, DecodeTable& table, int root,
+                   OfflinePages* pages) {
   DirectoryCache directories(root);
-  for (;;) {
-    const std::optional<PartBody> part = read_part(reader);
-    if (!part) return;
+  SourcePart part;
+  while (source.next(part)) {
     // The body is decoded as it is read, into a file of its own beneath the
     // root; what a part makes happen in view (the table's lines, the path's
     // checks, its directories, "Zapis souboru") comes once it has been read
     // through, so a read that fails midway leaves no trace of the part.
-    PartDecoder decoder(part->is_base64, root);
-    for (std::string_view run = read_body(reader); !run.empty();
-         run = read_body(reader))
+    PartDecoder decoder(part.encoding, table, root);
+    std::optional<RewritingSink> page;
+    if (pages != nullptr && pages->start(part.index, decoder.sink, page))
+      decoder.decode_through(*page);
+    for (std::string_view run = source.read_body(); !run.empty();
+         run = source.read_body())
       decoder.feed(run);
     decoder.finish();
-    announce_base64table();
-    check_part_path(*reader.part_name);
+    if (page) {
+      page->finish();
+      if (page->report().status == RewriteStatus::unsupported_charset)
+        note_charset_not_rewritten(part.path, pages->charset(part.index));
+    }
+    table.announce();
+    check_part_path(part.path);
     Reach reach = Reach::failed;
-    const int dir = directories.reach(*reader.part_dir, reach);
-    if (reach == Reach::outside) fail_unsafe_path(*reader.part_name);
-    if (write_part(decoder, *reader.part_name, dir) != 0) fail_cannot_create();
-    reader.part_name.reset();
-    reader.part_dir.reset();
+    const int dir = directories.reach(part.directory, reach);
+    if (reach == Reach::outside) fail_unsafe_path(part.path);
+    if (write_part(decoder, part.path, dir) != 0) fail_cannot_create();
   }
 }
 
-std::string_view archive_directory_name(std::string_view archive_path) {
-  const std::string_view file =
-      archive_path.substr(archive_path.rfind('/') + 1);
-  const std::size_t dot = file.rfind('.');
-  if (dot == std::string_view::npos || dot == 0) return file;
-  const std::string_view stem = file.substr(0, dot);
-  if (stem.find_first_not_of('.') == std::string_view::npos) return file;
-  return stem;
+namespace {
+
+// A size does not depend on the alphabet: whole groups make three bytes and
+// the final group's characters, padding aside, one byte fewer. Any table
+// counts right, so the default mode's listing reads none.
+const Base64Decoder& counting_table() {
+  static const Base64Decoder table(base64table_of(RFC2045_ALPHABET));
+  return table;
 }
+
+// --any-layout: MIME defines base64, so without a table file of its own the
+// run decodes with RFC 2045's alphabet; -t's file is read at the first
+// archive, as the default mode reads it.
+void prepare_mime_table(DecodeTable& table, bool own_table) {
+  if (table.loaded()) return;
+  if (own_table)
+    table.load();
+  else
+    table.use(base64table_of(RFC2045_ALPHABET));
+}
+
+}  // namespace
 
 int run(int argc, char** argv) {
   const Options options = parse_options(argc, argv);
@@ -67,7 +82,7 @@ int run(int argc, char** argv) {
   }
   if (options.archives.empty()) fail_no_argument();
   set_quiet(options.quiet);
-  set_table_file(options.table);
+  DecodeTable table{std::string(options.table)};
   // Opened once, before any archive: every part is written beneath it.
   const DirectoryFd root =
       open_output_root(std::string(options.directory).c_str());
@@ -78,26 +93,30 @@ int run(int argc, char** argv) {
     shown_root = options.directory;
     if (shown_root.back() != '/') shown_root += '/';
   }
-  const AnyLayoutOptions any_layout{.offline = options.offline,
-                                    .own_table = options.table_given};
   const std::size_t count = options.archives.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view path = options.archives[i];
     // Only archive paths count, whatever options stand among them.
     say_progress(static_cast<int>(count - i), path);
-    std::optional<ArchiveReader> reader;
-    std::optional<AnyLayoutArchive> mime;
-    if (options.any_layout)
-      mime.emplace(std::string(path), any_layout);
-    else
-      reader.emplace(open_archive(path));
+    std::optional<OfficeSource> office;
+    std::optional<MimeSource> mime;
+    std::optional<OfflinePages> pages;
+    PartSource* source = nullptr;
+    if (options.any_layout) {
+      source = &mime.emplace(std::string(path));
+      prepare_mime_table(table, options.table_given);
+      mime->skip_stray_bytes(is_rfc2045_table(table.table()));
+      if (options.offline) pages.emplace(mime->archive(), mime->names());
+    } else {
+      source = &office.emplace(open_archive(path));
+    }
+    OfflinePages* rewriting = pages ? &*pages : nullptr;
     if (options.list) {
       ListTotal total;
       say_list_header();
-      if (mime)
-        mime->list(total);
-      else
-        list_parts(*reader, total);
+      list_parts(*source,
+                 options.any_layout ? *table.decoder() : counting_table(),
+                 total, rewriting);
       say_list_total(total.size, total.parts);
       continue;
     }
@@ -107,17 +126,16 @@ int run(int argc, char** argv) {
     if (options.dir_per_archive) {
       // The archive's own directory becomes the root its paths are checked
       // against: a link in it can't lead to a sibling archive's files.
-      const std::string_view name = archive_directory_name(path);
+      const std::string_view name = archive_stem(path);
       own = reach_directory(root.get(), name, true);
       if (own.result == Reach::outside) fail_unsafe_path(name);
       if (own.result != Reach::reached) fail_cannot_make_directory(name);
       archive_root = own.dir.get();
       root_path.append(name).append("/");
     }
-    if (mime)
-      mime->extract(archive_root, root_path);
-    else
-      extract_parts(*reader, archive_root);
+    extract_parts(*source, table, archive_root, rewriting);
+    if (pages && pages->main_page() < mime->names().size())
+      say_main_page(root_path + mime->names()[pages->main_page()]);
   }
   return STATUS_OK;
 }

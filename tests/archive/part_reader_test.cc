@@ -58,17 +58,17 @@ class PartReaderTest : public testing::Test {
       return result;
     }
     result.present = true;
-    result.is_base64 = part->is_base64;
+    result.is_base64 = (part->encoding == Encoding::base64 ? 1 : 0);
     // The body as the decoders get it; base64 without its line ends.
     std::string raw;
     for (std::string_view run = read_body(reader); !run.empty();
          run = read_body(reader))
       raw.append(run);
     result.body.resize(raw.size());
-    result.body.resize(part->is_base64 != 0
+    result.body.resize((part->encoding == Encoding::base64 ? 1 : 0) != 0
                            ? copy_without_line_ends(raw, result.body.data())
                            : raw.size());
-    if (part->is_base64 == 0) result.body = raw;
+    if ((part->encoding == Encoding::base64 ? 1 : 0) == 0) result.body = raw;
     EXPECT_TRUE(reader.part_name && reader.part_dir);
     if (reader.part_name) result.name = *reader.part_name;
     if (reader.part_dir) result.dir = *reader.part_dir;

@@ -24,9 +24,9 @@ TEST(MessagesTest, PrintedLines) {
       {[] { say_table_entry('\0', -1); },
        std::string("Base64table [\0]  = -1\n", 22)},
       {[] { say_table_loaded(); }, "Base64 nahran...\n"},
-      {[] { say_writing("dir/page.htm", 0); },
+      {[] { say_writing("dir/page.htm", Encoding::quoted_printable); },
        "Zapis souboru dir/page.htm, enc: 0\n"},
-      {[] { say_writing(std::string_view("x\0y", 3), 1); },
+      {[] { say_writing(std::string_view("x\0y", 3), Encoding::base64); },
        std::string("Zapis souboru x\0y, enc: 1\n", 26)},
   };
   for (const auto& c : cases) EXPECT_EQ(run_captured(c.say).out, c.printed);

@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 using test_support::Outcome;
 using test_support::read_file;
 using test_support::run_captured;
-using test_support::ScopedBase64table;
 using test_support::ScopedTempDir;
 using test_support::ThrowOnFatal;
 using test_support::write_file;
@@ -51,7 +50,6 @@ class ExtractTest : public testing::Test {
 
   ScopedTempDir dir_;
   ThrowOnFatal fatal_;
-  ScopedBase64table saved_;
   int status_ = 99;
 };
 
@@ -180,25 +178,6 @@ TEST_F(ExtractTest, TrailingBlankLineAfterTheLastSeparatorEndsQuietly) {
   EXPECT_FALSE(outcome.fatal.has_value());
   EXPECT_EQ(status_, STATUS_OK);
   EXPECT_EQ(read_file("a.txt"), "a\r\n");
-}
-
-TEST(ArchiveDirectoryName, LastExtensionOff) {
-  const struct {
-    const char* path;
-    const char* name;
-  } cases[] = {
-      {"report.mht", "report"},
-      {"dir/sub/b.v2.mhtml", "b.v2"},
-      {"noext", "noext"},
-      {".mht", ".mht"},
-      {"..mht", "..mht"},
-      {"...x", "...x"},
-      {"a..mht", "a."},
-      {"./x y.MHT", "x y"},
-      {"/abs/odd.name.", "odd.name"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(archive_directory_name(c.path), c.name) << c.path;
 }
 
 }  // namespace

@@ -227,6 +227,13 @@ class Options(unittest.TestCase):
                   b"-----------                    -----\n" +
                   b"%11d                    3 casti\n"
                   % sum(n for n, _, _ in sizes))
+        offline_sizes = [(len(OFFLINE_PAGE), 0, OPTION_PARTS[0][0])]
+        offline_listed = listed.replace(b"%11d" % sizes[0][0],
+                                        b"%11d" % offline_sizes[0][0], 1)
+        offline_listed = offline_listed.replace(
+            b"%11d                    3" % sum(n for n, _, _ in sizes),
+            b"%11d                    3" % (sum(n for n, _, _ in sizes) -
+                                            sizes[0][0] + len(OFFLINE_PAGE)))
         main = b"Hlavni stranka: %s\n"
         # (args, archive, extra files, stdout, status, tree made)
         rows = [
@@ -237,6 +244,9 @@ class Options(unittest.TestCase):
             (["-adC", "out", "b.mht"], arc, {}, pro + zapis(OPTION_PARTS), 0,
              {"out/b": h.DIR, **tree("out/b/", OPTION_PARTS)}),
             (["-a", "-l", "-C", "out", "b.mht"], arc, {}, pro + listed, 0,
+             {}),
+            # --offline -l: the page's size is that of its rewritten file.
+            (["--offline", "-l", "b.mht"], arc, {}, pro + offline_listed, 0,
              {}),
             (["-aq", "b.mht"], arc, {}, b"", 0, tree("", OPTION_PARTS)),
             (["-aq", "x.mht"], arc, {"x.mht": b"plain text\n"},
@@ -308,6 +318,30 @@ class Options(unittest.TestCase):
             rb"^ +(\d+)  \S+ *  (\S+)$", listed.stdout, re.M)}
         self.assertEqual(sizes, {k: len(v) for k, v in
                                  written.created().items()})
+
+    def test_single_part_is_named_after_the_archive_stem(self):
+        """A single part without a location takes the archive's name
+        without its last extension, as -d names the archive's directory:
+        never a name of dots alone."""
+        data = b"Content-Type: text/plain\r\n\r\nhello\r\n"
+        for archive, name in [("page.mht", "page.txt"),
+                              ("a.b.mhtml", "a.b.txt"),
+                              ("a..mht", "a..txt"),
+                              ("..mht", "..mht.txt"),
+                              ("...mht", "...mht.txt"),
+                              (".mht", ".mht.txt")]:
+            with self.subTest(archive=archive):
+                r = h.run({archive: data}, args=["-a", "--", archive],
+                          conf=None)
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.created(), {name: b"hello\r\n"})
+                stem = name[:-len(".txt")]
+                if stem == archive:
+                    continue  # -d's directory would be the archive itself
+                r = h.run({archive: data}, args=["-ad", "--", archive],
+                          conf=None)
+                self.assertEqual(r.created(),
+                                 {stem: h.DIR, stem + "/" + name: b"hello\r\n"})
 
 
 # The default mode's archives that --any-layout reads: the hint on standard

@@ -601,6 +601,18 @@ class ArchivePath(Outside):
         self.assertEqual(r.status, 253)
         self.assertEqual(r.created(), {})
 
+    def test_fifo_without_a_writer_in_every_mode(self):
+        # --any-layout reads bodies back by their offsets: a FIFO is no
+        # archive for it, refused at once rather than waited on.
+        for args in (["-a"], ["--offline"], ["-a", "-l"]):
+            r = self.run_tool({}, args=args + ["pipe"],
+                              setup=lambda root: os.mkfifo(
+                                  os.path.join(root, "pipe")))
+            self.assertEqual(r.stdout, progress(1, "pipe") +
+                             cannot_open("pipe"), args)
+            self.assertEqual(r.status, 254, args)
+            self.assertEqual(r.created(), {}, args)
+
     def test_fifo_with_a_writer(self):
         data = b"\x00\x01\xfe\xff"
         # No close delimiter: the tool reads on until the pipe's end.

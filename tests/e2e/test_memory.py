@@ -3,6 +3,7 @@ address space the run may use still comes out whole. Loading base64.conf
 and making a part's directory keep their out-of-memory messages."""
 
 import base64
+import binascii
 import hashlib
 import os
 import resource
@@ -134,6 +135,41 @@ class OneLineBodies(Limited):
         self.assertEqual(proc.returncode, 0)
         with open(os.path.join(self.root, "a.txt"), "rb") as f:
             self.assertEqual(f.read(), b"kept\n")
+
+
+class AnyLayoutMemory(Limited):
+    """-a and --offline read a body a block at a time too: a part several
+    times larger than the address space comes out whole."""
+
+    def test_parts_larger_than_memory(self):
+        self.skip_unless_small_runs_fit()
+        image = os.urandom(1 << 20) * 72
+        # Stray bytes among the base64 lines (skipped under RFC 2045) and
+        # a quoted-printable part of 48 MiB.
+        body = base64.encodebytes(image).replace(b"\n", b"\r\n ")
+        text = (b"caf\xc3\xa9 = " + b"x" * 60 + b"\r\n") * (48 << 14) + b"end"
+        qp = binascii.b2a_qp(text.replace(b"\r\n", b"\n"),
+                             istext=True).replace(b"\n", b"\r\n")
+        big = (b"MIME-Version: 1.0\r\n"
+               b"Content-Type: multipart/related; boundary=\"b\"\r\n\r\n"
+               b"--b\r\nContent-Type: image/png\r\n"
+               b"Content-Location: https://h.example/big.png\r\n"
+               b"Content-Transfer-Encoding: base64\r\n\r\n" + body +
+               b"\r\n--b\r\nContent-Type: text/plain\r\n"
+               b"Content-Location: https://h.example/big.txt\r\n"
+               b"Content-Transfer-Encoding: quoted-printable\r\n\r\n" + qp +
+               b"\r\n--b--\r\n")
+        del body, qp
+        for args in (["-a"], ["--offline"]):
+            proc = self.run_limited("big.mht", big, args)
+            self.assertEqual(proc.returncode, 0, (args, proc.stdout))
+            for name, data in (("big.png", image), ("big.txt", text)):
+                with open(os.path.join(self.root, "h.example", name),
+                          "rb") as f:
+                    self.assertEqual(hashlib.sha256(f.read()).digest(),
+                                     hashlib.sha256(data).digest(),
+                                     (args, name))
+            shutil.rmtree(os.path.join(self.root, "h.example"))
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -19,7 +20,6 @@ using test_support::Outcome;
 using test_support::read_file;
 using test_support::reference_base64;
 using test_support::run_captured;
-using test_support::ScopedBase64table;
 using test_support::ScopedTempDir;
 using test_support::ThrowOnFatal;
 using test_support::write_file;
@@ -29,7 +29,13 @@ constexpr std::size_t BLOCK = DECODE_BLOCK;
 
 class PartDecoderTest : public testing::Test {
  protected:
-  PartDecoderTest() { set_base64table(test_support::rfc2045_table()); }
+  PartDecoderTest() { table_.use(test_support::rfc2045_table()); }
+
+  static Encoding encoding(int number) {
+    return number == 1   ? Encoding::base64
+           : number == 0 ? Encoding::quoted_printable
+                         : Encoding::as_is;
+  }
 
   // The directory of `path`, which must exist already: -1 when it doesn't.
   int reach(int root, const std::string& path) {
@@ -43,21 +49,37 @@ class PartDecoderTest : public testing::Test {
   Outcome write(std::string_view body, int is_base64, const std::string& path) {
     return run_captured([&] {
       const DirectoryFd root = open_output_root(".");
-      PartDecoder decoder(is_base64, root.get());
+      PartDecoder decoder(encoding(is_base64), table_, root.get());
       decoder.feed(body);
       decoder.finish();
       status_ = write_part(decoder, path, reach(root.get(), path));
     });
   }
 
-  // The same through feed_filtered; the filter sees the decoded body.
+  // The same through a filter in front of the file; the filter sees the
+  // decoded body and hands the file's bytes on in pieces.
+  using PieceWriter = std::function<void(std::string_view bytes)>;
+  using PartFilter =
+      std::function<void(std::string_view decoded, const PieceWriter& write)>;
+  class Gathered final : public DecodeSink {
+   public:
+    void put(const char* bytes, std::size_t count) override {
+      decoded.append(bytes, count);
+    }
+    std::string decoded;
+  };
   Outcome write_filtered(std::string_view body, int is_base64,
                          const std::string& path, const PartFilter& filter) {
     return run_captured([&] {
       const DirectoryFd root = open_output_root(".");
-      PartDecoder decoder(is_base64, root.get(), true);
-      feed_filtered(decoder, body, filter);
+      PartDecoder decoder(encoding(is_base64), table_, root.get());
+      Gathered gathered;
+      decoder.decode_through(gathered);
+      decoder.feed(body);
       decoder.finish();
+      filter(gathered.decoded, [&decoder](std::string_view bytes) {
+        decoder.sink.put(bytes.data(), bytes.size());
+      });
       status_ = write_part(decoder, path, reach(root.get(), path));
     });
   }
@@ -77,7 +99,7 @@ class PartDecoderTest : public testing::Test {
 
   ScopedTempDir dir_;
   ThrowOnFatal fatal_;
-  ScopedBase64table saved_;
+  DecodeTable table_;
   int status_ = 99;
   ReachedDirectory reached_;
 };

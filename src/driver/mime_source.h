@@ -1,0 +1,61 @@
+// --any-layout's parts: an archive read by its headers (GMime for the
+// header blocks, the tool's own boundary scan), every part named before the
+// first is handed out, bodies read back by their offsets in blocks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mime_archive.h"
+#include "part_source.h"
+#include "text.h"
+
+// An open file, closed with its owner.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+  [[nodiscard]] int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class MimeSource final : public PartSource {
+ public:
+  // Opens and reads the structure of the archive at `path`; failures are
+  // fatal, as in the default mode: a file that can't be opened or is no
+  // regular file (-2), or has no MIME header at all (-3). Never waits for a
+  // writer.
+  explicit MimeSource(const std::string& path);
+
+  // Base64 bodies lose every byte outside the RFC 2045 alphabet on their
+  // way out (for a run that decodes with that alphabet).
+  void skip_stray_bytes(bool skip) { skip_stray_ = skip; }
+
+  bool next(SourcePart& part) override;
+  std::string_view read_body() override;
+
+  [[nodiscard]] const MimeArchive& archive() const { return mime_; }
+  // names()[i]: the file of archive().leaves[i].
+  [[nodiscard]] const std::vector<std::string>& names() const { return names_; }
+
+ private:
+  std::string path_;
+  FileDescriptor file_;
+  MimeArchive mime_;
+  std::vector<std::string> names_;
+  bool skip_stray_ = false;
+
+  std::size_t next_ = 0;            // the leaf next() hands out next
+  const MimeLeaf* leaf_ = nullptr;  // the current one
+  bool cut_ = false;                // its body loses stray bytes
+  std::uint64_t done_ = 0;          // bytes of its body handed out
+  char last_byte_ = 0;              // the last byte read of it
+  Text block_;                      // bytes as read
+  Text cut_block_;                  // base64 without its stray bytes
+};

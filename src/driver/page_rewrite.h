@@ -1,0 +1,78 @@
+// --offline's part of the pipeline: the decoded bytes of an HTML or CSS part
+// pass through the reference rewriter on their way to the part's file (or
+// to the count --offline -l lists).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mime_archive.h"
+#include "offline_links.h"
+#include "reference_rewriter.h"
+#include "stream_decoder.h"
+#include "text.h"
+
+// The rewriter's streaming shape over today's whole-page rewrite: runs are
+// gathered, and the page is rewritten when it ends. Swap for the rewriter
+// that resumes across runs by changing PageRewriter below.
+class WholePageRewriter {
+ public:
+  WholePageRewriter(PartSyntax syntax, std::string_view charset,
+                    ReferenceResolver resolve);
+  void feed(std::string_view decoded, const ByteSink& write);
+  void finish(const ByteSink& write);
+  [[nodiscard]] const RewriteReport& report() const { return report_; }
+
+ private:
+  PartSyntax syntax_;
+  std::string charset_;
+  ReferenceResolver resolve_;
+  Text page_;
+  RewriteReport report_;
+};
+
+using PageRewriter = WholePageRewriter;
+
+// A DecodeSink that rewrites what it is given into `out`.
+class RewritingSink final : public DecodeSink {
+ public:
+  RewritingSink(PartSyntax syntax, std::string_view charset,
+                ReferenceResolver resolve, DecodeSink& out);
+  void put(const char* bytes, std::size_t count) override;
+  // The page has ended: what the rewriter still holds goes out.
+  void finish();
+  [[nodiscard]] const RewriteReport& report() const {
+    return rewriter_.report();
+  }
+
+ private:
+  PageRewriter rewriter_;
+  ByteSink write_;
+};
+
+// Which parts of an archive --offline rewrites, and how.
+class OfflinePages {
+ public:
+  // `archive` and `names` (names[i]: the file of leaf i) must outlive it.
+  OfflinePages(const MimeArchive& archive,
+               const std::vector<std::string>& names);
+
+  // Starts `sink` in front of `out` when part `index` is a page whose
+  // references are rewritten; false otherwise.
+  bool start(std::size_t index, DecodeSink& out,
+             std::optional<RewritingSink>& sink);
+
+  // The archive's main page; npos when there is none.
+  [[nodiscard]] std::size_t main_page() const { return links_.main_page(); }
+  // The charset label of part `index`.
+  [[nodiscard]] const std::string& charset(std::size_t index) const {
+    return archive_.leaves[index].charset;
+  }
+
+ private:
+  const MimeArchive& archive_;
+  OfflineLinks links_;
+};

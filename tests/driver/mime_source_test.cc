@@ -1,0 +1,145 @@
+#include "mime_source.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "archive_reader.h"
+#include "line_ends.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::Outcome;
+using test_support::run_captured;
+using test_support::ScopedTempDir;
+using test_support::ThrowOnFatal;
+using test_support::write_file;
+
+class MimeSourceTest : public testing::Test {
+ protected:
+  ScopedTempDir dir_;
+  ThrowOnFatal fatal_;
+};
+
+// Lowers the limit on open descriptors for the test's duration.
+class ScopedDescriptorLimit {
+ public:
+  explicit ScopedDescriptorLimit(rlim_t limit) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~ScopedDescriptorLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
+  ScopedDescriptorLimit(const ScopedDescriptorLimit&) = delete;
+  ScopedDescriptorLimit& operator=(const ScopedDescriptorLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+};
+
+TEST_F(MimeSourceTest, RefusedArchivesLeaveNoDescriptorOpen) {
+  write_file("plain.txt", "no header here\n");
+  write_file("empty.mht", "");
+  const ScopedDescriptorLimit limit(64);
+  for (int i = 0; i < 2000; ++i) {
+    const Outcome outcome = run_captured(
+        [&] { const MimeSource source(i % 2 ? "plain.txt" : "empty.mht"); });
+    ASSERT_TRUE(outcome.fatal.has_value()) << i;
+    ASSERT_EQ(outcome.fatal->status, STATUS_BAD_FORMAT) << i;
+  }
+  const int fd = ::open("plain.txt", O_RDONLY | O_CLOEXEC);
+  EXPECT_GE(fd, 0);
+  ::close(fd);
+}
+
+// What a whole body gives, gathered from its runs.
+std::string whole_body(MimeSource& source) {
+  std::string body;
+  for (std::string_view run = source.read_body(); !run.empty();
+       run = source.read_body()) {
+    EXPECT_LE(run.size(), READ_BLOCK);
+    body += run;
+  }
+  return body;
+}
+
+TEST_F(MimeSourceTest, BodiesComeInBlocksStrayBytesCutOnlyFromBase64) {
+  // Several blocks long, a stray byte at every block edge and between.
+  std::string base64;
+  for (std::size_t i = 0; base64.size() < 3 * READ_BLOCK + 7; ++i)
+    base64 += i % 5 == 0 ? "QUJD !\r\n" : "QUJDRA==\t\r\n";
+  std::string cut;
+  for (const char c : base64)
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' ||
+        c == '=')
+      cut += c;
+  const std::string text = "a  b\r\n=3D !";
+  write_file("a.mht",
+             "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; "
+             "boundary=\"b\"\r\n\r\n--b\r\nContent-Type: image/png\r\n"
+             "Content-Transfer-Encoding: base64\r\n\r\n" +
+                 base64 +
+                 "\r\n--b\r\nContent-Type: text/plain\r\n"
+                 "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                 text + "\r\n--b\r\nContent-Type: text/plain\r\n\r\n" + text +
+                 "\r\n--b--\r\n");
+  for (const bool skip : {true, false}) {
+    MimeSource source("a.mht");
+    source.skip_stray_bytes(skip);
+    SourcePart part;
+    ASSERT_TRUE(source.next(part));
+    EXPECT_EQ(part.encoding, Encoding::base64);
+    EXPECT_TRUE(whole_body(source) == (skip ? cut : base64));
+    ASSERT_TRUE(source.next(part));
+    EXPECT_EQ(part.encoding, Encoding::quoted_printable);
+    EXPECT_EQ(whole_body(source), text);
+    ASSERT_TRUE(source.next(part));
+    EXPECT_EQ(part.encoding, Encoding::as_is);
+    EXPECT_EQ(part.index, 2U);
+    EXPECT_EQ(whole_body(source), text);
+    EXPECT_FALSE(source.next(part));
+  }
+}
+
+// The body as a whole is cut: its line ends, then every byte outside the
+// RFC 2045 alphabet.
+std::string cut_whole(const std::string& body) {
+  std::string lines(body.size(), '\0');
+  lines.resize(copy_without_line_ends(body, lines.data()));
+  std::string cut;
+  for (const char c : lines)
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' ||
+        c == '=')
+      cut += c;
+  return cut;
+}
+
+TEST_F(MimeSourceTest, BlockwiseCutEqualsTheWholeBodyCut) {
+  const std::string lead(READ_BLOCK - 1, 'A');
+  const std::vector<std::string> bodies = {
+      "QUJD\rA",       "QUJD\r\nQQ\rA", "QUJD \rA!",    "QUJD\r",
+      "QUJD\r\r",      "QU\rJD\nQQ",    "\rA",          "A",
+      "QUJD\n\rA",     lead + "\rB",    lead + "\r\nB", lead + "Q\rB",
+      lead + "QQ\r\n", lead + "\r\r",   lead + " \rB",
+  };
+  for (const std::string& body : bodies) {
+    write_file("a.mht",
+               "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+               "--b\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                   body + "\r\n--b--\r\n");
+    MimeSource source("a.mht");
+    source.skip_stray_bytes(true);
+    SourcePart part;
+    ASSERT_TRUE(source.next(part));
+    EXPECT_TRUE(whole_body(source) == cut_whole(body))
+        << body.substr(body.size() < 12 ? 0 : body.size() - 12);
+  }
+}
+
+}  // namespace
