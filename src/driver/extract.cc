@@ -25,7 +25,7 @@ void extract_parts(PartSource& source, DecodeTable& table, int root,
     // root; what a part makes happen in view (the table's lines, the path's
     // checks, its directories, "Zapis souboru") comes once it has been read
     // through, so a read that fails midway leaves no trace of the part.
-    PartDecoder decoder(part.encoding, table, root);
+    PartDecoder decoder(part.encoding, table, root, part.base64_input);
     std::optional<RewritingSink> page;
     if (pages != nullptr && pages->start(part.index, decoder.sink, page))
       decoder.decode_through(*page);
@@ -36,7 +36,7 @@ void extract_parts(PartSource& source, DecodeTable& table, int root,
     if (page) {
       page->finish();
       if (page->report().status == RewriteStatus::unsupported_charset)
-        note_charset_not_rewritten(part.path, pages->charset(part.index));
+        note_charset_not_rewritten(part.path, page->report().charset);
     }
     table.announce();
     check_part_path(part.path);
@@ -105,7 +105,7 @@ int run(int argc, char** argv) {
     if (options.any_layout) {
       source = &mime.emplace(std::string(path));
       prepare_mime_table(table, options.table_given);
-      mime->skip_stray_bytes(is_rfc2045_table(table.table()));
+      mime->read_as_rfc2045(is_rfc2045_table(table.table()));
       if (options.offline) pages.emplace(mime->archive(), mime->names());
     } else {
       source = &office.emplace(open_archive(path));

@@ -16,8 +16,8 @@ void list_parts(PartSource& source, const Base64Decoder& base64,
     DecodeSink* front = &size;
     if (pages != nullptr && pages->start(part.index, size, page))
       front = &*page;
-    StreamDecoder decoder(part.encoding == Encoding::base64 ? &base64
-                                                            : nullptr);
+    StreamDecoder decoder(part.encoding == Encoding::base64 ? &base64 : nullptr,
+                          vector_level(), part.base64_input);
     const bool as_is = part.encoding == Encoding::as_is;
     for (std::string_view run = source.read_body(); !run.empty();
          run = source.read_body()) {

@@ -4,14 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "archive_reader.h"
 #include "archive_stem.h"
 #include "file_open.h"
-#include "line_ends.h"
 #include "messages.h"
 #include "part_names.h"
 
@@ -29,57 +26,6 @@ int open_regular_file(const std::string& path) {
     return -1;
   }
   return fd;
-}
-
-// 1 for a byte outside the RFC 2045 alphabet and "=", else 0. Byte
-// arithmetic without branches or bit tests, so that loops over it vectorise.
-std::uint8_t is_stray(std::uint8_t c) {
-  const auto letter = static_cast<std::uint8_t>((c | 0x20) - 'a');
-  const auto digit = static_cast<std::uint8_t>(c - '0');
-  std::uint8_t ok = static_cast<std::uint8_t>(letter < 26) |
-                    static_cast<std::uint8_t>(digit < 10);
-  // "+" (0x2B) and "/" (0x2F) are the two bytes that OR 4 makes 0x2F.
-  ok |= static_cast<std::uint8_t>((c | 4) == 0x2F) |
-        static_cast<std::uint8_t>(c == '=');
-  return ok ^ 1U;
-}
-
-// Drops the stray bytes of `bytes` in place; the bytes kept. Each byte is
-// judged alone, so a block at a time is exact. Checked 64 bytes at a time
-// (a loop that vectorises), so clean stretches are only moved.
-std::size_t cut_stray_bytes(char* bytes, std::size_t size) {
-  constexpr std::size_t STRETCH = 64;
-  auto* data = reinterpret_cast<std::uint8_t*>(bytes);
-  std::size_t kept = 0;
-  for (std::size_t start = 0; start < size; start += STRETCH) {
-    const std::size_t end = std::min(size, start + STRETCH);
-    std::uint8_t stray = 0;
-    for (std::size_t i = start; i < end; ++i) stray |= is_stray(data[i]);
-    if (stray == 0) {
-      if (kept != start) std::memmove(data + kept, data + start, end - start);
-      kept += end - start;
-      continue;
-    }
-    for (std::size_t i = start; i < end; ++i)
-      if (is_stray(data[i]) == 0) data[kept++] = data[i];
-  }
-  return kept;
-}
-
-// Base64 without its line ends and stray bytes: whole lines lose their
-// line ends by the vector copy, what is left is sifted. Returns the bytes
-// written to `out`, which needs room for `lines.size()`.
-std::size_t cut_base64_block(std::string_view lines, char* out) {
-  const std::size_t last_lf = lines.rfind('\n');
-  std::size_t size = 0;
-  std::size_t rest = 0;
-  if (last_lf != std::string_view::npos) {
-    size = copy_without_line_ends(lines.substr(0, last_lf + 1), out);
-    rest = last_lf + 1;
-  }
-  std::memcpy(out + size, lines.data() + rest, lines.size() - rest);
-  size += lines.size() - rest;
-  return cut_stray_bytes(out, size);
 }
 
 }  // namespace
@@ -112,14 +58,15 @@ bool MimeSource::next(SourcePart& part) {
   const std::size_t index = next_++;
   leaf_ = &mime_.leaves[index];
   done_ = 0;
-  last_byte_ = 0;
   part.path = names_[index];
   const std::size_t slash = part.path.rfind('/');
   part.directory =
       slash == std::string::npos ? std::string() : part.path.substr(0, slash);
   part.encoding = encoding_named(leaf_->transfer_encoding);
   part.index = index;
-  cut_ = skip_stray_ && part.encoding == Encoding::base64;
+  part.base64_input = rfc2045_ && part.encoding == Encoding::base64
+                          ? Base64Input::rfc2045
+                          : Base64Input::table;
   return true;
 }
 
@@ -140,20 +87,6 @@ std::string_view MimeSource::read_body() {
       return {};
     }
     done_ += static_cast<std::uint64_t>(got);
-    std::string_view run(block_.data(), static_cast<std::size_t>(got));
-    if (!cut_) return run;
-    // Until the stream decoder skips stray bytes itself, they are cut here,
-    // block by block: swap this for its mode once it has one.
-    const char before = last_byte_;
-    last_byte_ = run.back();
-    // A body whose last line ends in CR and one more byte loses both, as
-    // a line end is cut from a last line.
-    if (done_ == leaf_->body_length && run.back() != '\n' &&
-        (run.size() >= 2 ? run[run.size() - 2] : before) == '\r')
-      run.remove_suffix(1);
-    if (cut_block_.capacity() == 0) cut_block_.reserve_more(READ_BLOCK);
-    const std::size_t size = cut_base64_block(run, cut_block_.data());
-    // A block of nothing but stray bytes is no end of the body.
-    if (size > 0) return {cut_block_.data(), size};
+    return {block_.data(), static_cast<std::size_t>(got)};
   }
 }

@@ -33,9 +33,10 @@ class MimeSource final : public PartSource {
   // writer.
   explicit MimeSource(const std::string& path);
 
-  // Base64 bodies lose every byte outside the RFC 2045 alphabet on their
-  // way out (for a run that decodes with that alphabet).
-  void skip_stray_bytes(bool skip) { skip_stray_ = skip; }
+  // Base64 bodies are read as MIME reads them (bytes outside the RFC 2045
+  // alphabet skipped, padding ends the data): for a run that decodes with
+  // that alphabet.
+  void read_as_rfc2045(bool on) { rfc2045_ = on; }
 
   bool next(SourcePart& part) override;
   std::string_view read_body() override;
@@ -49,13 +50,10 @@ class MimeSource final : public PartSource {
   FileDescriptor file_;
   MimeArchive mime_;
   std::vector<std::string> names_;
-  bool skip_stray_ = false;
+  bool rfc2045_ = false;
 
   std::size_t next_ = 0;            // the leaf next() hands out next
   const MimeLeaf* leaf_ = nullptr;  // the current one
-  bool cut_ = false;                // its body loses stray bytes
   std::uint64_t done_ = 0;          // bytes of its body handed out
-  char last_byte_ = 0;              // the last byte read of it
   Text block_;                      // bytes as read
-  Text cut_block_;                  // base64 without its stray bytes
 };

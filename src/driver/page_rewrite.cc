@@ -2,21 +2,6 @@
 
 #include <utility>
 
-WholePageRewriter::WholePageRewriter(PartSyntax syntax,
-                                     std::string_view charset,
-                                     ReferenceResolver resolve)
-    : syntax_(syntax), charset_(charset), resolve_(std::move(resolve)) {}
-
-void WholePageRewriter::feed(std::string_view decoded,
-                             const ByteSink& /*write*/) {
-  page_.append(decoded);
-}
-
-void WholePageRewriter::finish(const ByteSink& write) {
-  report_ =
-      rewrite_references(page_.view(), syntax_, charset_, resolve_, write);
-}
-
 RewritingSink::RewritingSink(PartSyntax syntax, std::string_view charset,
                              ReferenceResolver resolve, DecodeSink& out)
     : rewriter_(syntax, charset, std::move(resolve)),

@@ -13,28 +13,6 @@
 #include "offline_links.h"
 #include "reference_rewriter.h"
 #include "stream_decoder.h"
-#include "text.h"
-
-// The rewriter's streaming shape over today's whole-page rewrite: runs are
-// gathered, and the page is rewritten when it ends. Swap for the rewriter
-// that resumes across runs by changing PageRewriter below.
-class WholePageRewriter {
- public:
-  WholePageRewriter(PartSyntax syntax, std::string_view charset,
-                    ReferenceResolver resolve);
-  void feed(std::string_view decoded, const ByteSink& write);
-  void finish(const ByteSink& write);
-  [[nodiscard]] const RewriteReport& report() const { return report_; }
-
- private:
-  PartSyntax syntax_;
-  std::string charset_;
-  ReferenceResolver resolve_;
-  Text page_;
-  RewriteReport report_;
-};
-
-using PageRewriter = WholePageRewriter;
 
 // A DecodeSink that rewrites what it is given into `out`.
 class RewritingSink final : public DecodeSink {
@@ -49,7 +27,7 @@ class RewritingSink final : public DecodeSink {
   }
 
  private:
-  PageRewriter rewriter_;
+  ReferenceRewriter rewriter_;
   ByteSink write_;
 };
 
@@ -67,10 +45,6 @@ class OfflinePages {
 
   // The archive's main page; npos when there is none.
   [[nodiscard]] std::size_t main_page() const { return links_.main_page(); }
-  // The charset label of part `index`.
-  [[nodiscard]] const std::string& charset(std::size_t index) const {
-    return archive_.leaves[index].charset;
-  }
 
  private:
   const MimeArchive& archive_;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "stream_decoder.h"
 #include "transfer_encoding.h"
 
 struct SourcePart {
@@ -13,6 +14,9 @@ struct SourcePart {
   std::string directory;  // the path's directory ("" for none)
   Encoding encoding = Encoding::quoted_printable;
   std::size_t index = 0;  // the part's place among those handed out, from 0
+  // How a base64 body's bytes are read: by the table alone, or as MIME
+  // reads them.
+  Base64Input base64_input = Base64Input::table;
 };
 
 class PartSource {

@@ -8,13 +8,15 @@ void PendingFileSink::put(const char* bytes, std::size_t count) {
   if (!file.is_open() || !file.write(bytes, count)) failed = true;
 }
 
-PartDecoder::PartDecoder(Encoding body_encoding, DecodeTable& table, int root)
+PartDecoder::PartDecoder(Encoding body_encoding, DecodeTable& table, int root,
+                         Base64Input input)
     : encoding(body_encoding),
       decoding(table.preload()),
       // A body that will never be written needs no file.
       sink(decoding ? root : -1),
-      stream(encoding == Encoding::base64 && decoding ? table.decoder()
-                                                      : nullptr) {}
+      stream(
+          encoding == Encoding::base64 && decoding ? table.decoder() : nullptr,
+          vector_level(), input) {}
 
 void PartDecoder::feed(std::string_view bytes) {
   if (!decoding) return;

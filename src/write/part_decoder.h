@@ -28,7 +28,8 @@ struct PartDecoder {
   // decoder of a run that reads its table file reads it here without a word
   // (what loading says comes with table.announce(), once the body has been
   // read); a table that can't be used leaves the body unwritten.
-  PartDecoder(Encoding body_encoding, DecodeTable& table, int root);
+  PartDecoder(Encoding body_encoding, DecodeTable& table, int root,
+              Base64Input input = Base64Input::table);
   PartDecoder(const PartDecoder&) = delete;
   PartDecoder& operator=(const PartDecoder&) = delete;
   ~PartDecoder() = default;

@@ -161,6 +161,32 @@ class AnyLayout(unittest.TestCase):
             self.assertEqual(have, want, n)
 
 
+    def test_padding_and_stray_bytes_read_as_python_email(self):
+        """Base64 bodies with "=" inside (each line padded on its own, as
+        some encoders write), stray bytes and blanks: each file holds what
+        Python's email package decodes, and no byte is made up for an "="
+        (once, "QQ==QkI=" gave "A", a NUL and "BB")."""
+        bodies = [
+            b"QQ==\r\nQkI=\r\nQ0ND\r\n",
+            b"QUJD\r\nRA==\r\nRUZH\r\n",
+            b"QU JD\t!RA\r\n*==\r\n",
+            b"QUJDRA=VG\r\n",
+            b"QUJD=\r\nRUZH\r\n",
+            base64.encodebytes(PNG).replace(b"\n", b" \r\n"),
+        ]
+        for n, body in enumerate(bodies):
+            data = (b"Content-Type: multipart/related; boundary=bb\r\n\r\n"
+                    b"--bb\r\nContent-Transfer-Encoding: base64\r\n"
+                    b"Content-Type: application/x-b\r\n"
+                    b"Content-Location: https://h/a.bin\r\n\r\n" + body +
+                    b"--bb--\r\n")
+            want = email.message_from_bytes(data).get_payload()[0] \
+                .get_payload(decode=True)
+            r = h.run({"r.mht": data}, args=["-a", "r.mht"], conf=None)
+            self.assertEqual(r.status, 0, n)
+            self.assertEqual(r.created()["h/a.bin"], want, n)
+
+
 def option_archive():
     """A page, a picture in base64 (a last group of 3 without padding and a
     stray "!" that RFC 2045 skips) and a 7bit stylesheet."""
