@@ -464,11 +464,18 @@ class Scanner {
       }
       std::size_t from = 0;
       for (;;) {
+        // memchr runs at memory speed where a two-byte memmem does not, and
+        // a body rarely holds a "-" (base64 never does).
         const void* hit =
-            ::memmem(view.data() + from, view.size() - from, "--", 2);
+            ::memchr(view.data() + from, '-', view.size() - 1 - from);
         if (hit == nullptr) break;
         const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) -
                                                  view.data());
+        if (view[at + 1] != '-') {
+          from = at + 1;
+          if (from >= view.size() - 1) break;
+          continue;
+        }
         const std::uint64_t candidate = pos_ + at;
         if (candidate == body_begin_ ||
             (candidate > 0 && is_line_end(byte_at(candidate - 1)))) {
