@@ -3,7 +3,7 @@
 # `cmake --install build --prefix P` puts the tool, its manual (version
 # filled in from project()), the RFC 2045 alphabet to copy next to archives,
 # the README (with the pages of docs/ it links to) and the LICENSE, and the
-# bash completion under P. `cmake --build build --target deb`
+# bash, zsh and fish completions under P. `cmake --build build --target deb`
 # stages the same install under /usr and turns it into
 # mimeunpack_<version>_<arch>.deb in the build directory (cmake/deb.cmake).
 
@@ -28,6 +28,12 @@ install(FILES ${MIMEUNPACK_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/completion/mimeunpack.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME mimeunpack)
+# zsh and fish look in these directories for completions that packages
+# install (Debian's zsh puts vendor-completions on its fpath).
+install(FILES ${PROJECT_SOURCE_DIR}/completion/_mimeunpack
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES ${PROJECT_SOURCE_DIR}/completion/mimeunpack.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
 # The package is built with dpkg's own tools from a staged tree rather than
 # with cpack: dpkg-deb honours SOURCE_DATE_EPOCH, sorts the members and sets

@@ -106,7 +106,8 @@ bool is_wanted_field(std::string_view line) {
   return equals_lower(name, "content-type") ||
          equals_lower(name, "content-location") ||
          equals_lower(name, "content-transfer-encoding") ||
-         equals_lower(name, "content-id");
+         equals_lower(name, "content-id") ||
+         equals_lower(name, "content-disposition");
 }
 
 // The archive's bytes around the scan position, read in large blocks. The
@@ -365,6 +366,16 @@ class Scanner {
     return lower_trimmed(mime_type.get());
   }
 
+  // The name a mail gives an attachment. GMime joins RFC 2231 continuations
+  // and converts their charset, and decodes RFC 2047 words, to UTF-8.
+  static std::string filename_of(GMimeObject* facts) {
+    const char* name =
+        g_mime_object_get_content_disposition_parameter(facts, "filename");
+    if (name == nullptr || trim(name).empty())
+      name = g_mime_object_get_content_type_parameter(facts, "name");
+    return trimmed(name);
+  }
+
   // The header block of the entity is read; its body starts at `body`.
   // When `closed`, its range has already ended at `end`.
   void dispatch(std::uint64_t body, bool closed, std::uint64_t end) {
@@ -394,6 +405,7 @@ class Scanner {
       leaf.transfer_encoding = lower_trimmed(
           g_mime_object_get_header(facts, "Content-Transfer-Encoding"));
       leaf.content_id = trimmed(g_mime_object_get_content_id(facts));
+      leaf.filename = filename_of(facts);
     }
     leaf.location = location;
     leaf.base_location = entity_base_;

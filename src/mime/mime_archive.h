@@ -14,6 +14,9 @@ struct MimeLeaf {
   std::string location;           // Content-Location, trimmed
   std::string content_id;         // Content-ID without its angle brackets
   std::string base_location;      // the nearest enclosing Content-Location
+  std::string filename;  // Content-Disposition filename, else Content-Type
+                         // name; RFC 2231 and RFC 2047 decoded, in UTF-8
+                         // where the charset is known
   std::uint64_t body_offset = 0;  // first byte of the encoded body
   std::uint64_t body_length = 0;  // up to, not including, the line end
                                   // before the next boundary

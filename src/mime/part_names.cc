@@ -473,6 +473,12 @@ std::string part_path(const PartNaming& part, std::string_view archive_stem,
     path = joined(path, "index");
     path.append(extensions.empty() ? ".html" : extension);
   }
+  // A mail names an attachment with a file name, not a path: it never
+  // makes a directory. Where a location names the part, it comes first,
+  // as a page refers to the part by it.
+  const std::string_view filename = trim(part.filename);
+  if (path.empty() && filename != "." && filename != "..")
+    path = escape_slashes(filename);
   const std::string_view id = trim(part.content_id);
   if (path.empty() && !id.empty()) path = concat({"cid/", escape_slashes(id)});
   if (path.empty()) {

@@ -23,6 +23,7 @@ struct PartNaming {
   std::string_view content_id;     // without angle brackets
   std::string_view content_type;   // "type/subtype", lower-cased
   std::size_t index = 1;           // the part's place in the archive, from 1
+  std::string_view filename = {};  // the name a mail gives an attachment
 };
 
 // A type and the extensions a browser reads it by when it opens a file
@@ -52,12 +53,13 @@ std::string safe_relative_path(std::string_view path);
 
 // The full rule for one part: the path its location names (file URLs lose
 // their drive or share, web ones keep their host, "cid:X" is cid/X), else
-// cid/ and its Content-ID, else part-N; a single-part archive without a
-// location is named after the archive (`archive_stem`, "report" for
-// report.mht). The name ends in an extension the part's type allows, its
-// own if it has one ("a.jpeg"), else the type's first ("a.php" -> a.php.css);
-// a web URL's query comes before it, made readable ("news.css?v=1&x" ->
-// news_v=1_x.css). No name holds "?" or "#".
+// its file name (one component: "/" becomes "%2F"), else cid/ and its
+// Content-ID, else part-N; a single-part archive without any of these is
+// named after the archive (`archive_stem`, "report" for report.mht). The name
+// ends in an extension the part's type allows, its own if it has one
+// ("a.jpeg"), else the type's first ("a.php" -> a.php.css); a web URL's query
+// comes before it, made readable ("news.css?v=1&x" -> news_v=1_x.css). No name
+// holds "?" or "#".
 std::string part_path(const PartNaming& part, std::string_view archive_stem,
                       bool single_part);
 

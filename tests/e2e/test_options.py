@@ -170,6 +170,37 @@ class Documented(unittest.TestCase):
                 self.assertEqual("=\\fI" in headings[long],
                                  (short, long) in valued, headings[long])
 
+    def test_zsh_and_fish_complete_what_help_shows(self):
+        # Every option --help shows, with its short form, whether it takes
+        # a value, and its text (continuation lines joined).
+        usage = h.run(args=["--help"]).stdout.decode()
+        shown = {}
+        last = None
+        for line in usage.splitlines():
+            m = re.match(r"^  (?:(-\w), |    )(--[\w-]+)( \S+)?  +(.*)$", line)
+            if m:
+                last = m[2]
+                shown[last] = (m[1] or "", bool(m[3]), m[4])
+            elif last and re.match(r"^ {20,}\S", line):
+                short, valued, text = shown[last]
+                shown[last] = (short, valued, text + " " + line.strip())
+            else:
+                last = None
+        self.assertGreaterEqual(len(shown), 9)
+        zsh = {}
+        for m in re.finditer(r"^  (?:'\([^)]*\)'\{(-\w)(\+?),(--[\w-]+)=?\}'"
+                             r"|'(--[\w-]+))\[([^]]*)\](:?)",
+                             source_file("completion/_mimeunpack"), re.M):
+            zsh[m[3] or m[4]] = (m[1] or "", bool(m[6]), m[5])
+        fish = {}
+        for m in re.finditer(r"^complete -c mimeunpack(?: -s (\w))? -l ([\w-]+)"
+                             r"(.*) -d '([^']*)'$",
+                             source_file("completion/mimeunpack.fish"), re.M):
+            fish["--" + m[2]] = ("-" + m[1] if m[1] else "",
+                                 bool(re.search(r" -[rx]\b", m[3])), m[4])
+        self.assertEqual(zsh, shown)
+        self.assertEqual(fish, shown)
+
 
 class Table(unittest.TestCase):
 

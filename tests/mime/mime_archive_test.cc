@@ -349,4 +349,52 @@ TEST(MimeArchive, ALoneCarriageReturnEndsAHeaderLine) {
                 {{"text/css", "", "https://h/a.css", "", "p{}"}});
 }
 
+// The names a mail gives its attachments, in every form mail programs
+// write them, come out as one UTF-8 name; Content-Disposition before
+// Content-Type.
+TEST(MimeArchive, ReadsAttachmentNames) {
+  struct Case {
+    std::string_view fields, filename;
+  };
+  static const Case cases[] = {
+      {"Content-Disposition: attachment; filename*=utf-8''zpr%C3%A1va.pdf",
+       "zpr\xc3\xa1va.pdf"},
+      {"Content-Disposition: attachment;\r\n"
+       " filename*0*=utf-8''%C5%BElu%C5%A5ou%C4%8Dk%C3%BD;\r\n"
+       " filename*1*=%20k%C5%AF%C5%88;\r\n filename*2=\".txt\"",
+       "\xc5\xbelu\xc5\xa5ou\xc4\x8dk\xc3\xbd k\xc5\xaf\xc5\x88.txt"},
+      {"Content-Disposition: attachment;\r\n filename=\"=?utf-8?b?"
+       "xb5sdcWlb3XEjWvDvS5wZGY=?=\"",
+       "\xc5\xbelu\xc5\xa5ou\xc4\x8dk\xc3\xbd.pdf"},
+      {"Content-Disposition: attachment;"
+       " filename*=iso-8859-2''%B9%E8%ED%F2.txt",
+       "\xc5\xa1\xc4\x8d\xc3\xad\xc5\x88.txt"},
+      {"Content-Type: application/pdf; name=\"=?iso-8859-2?q?=B9=E8.pdf?=\"",
+       "\xc5\xa1\xc4\x8d.pdf"},
+      {"Content-Type: application/pdf; name=\"typ.pdf\"\r\n"
+       "Content-Disposition: attachment; filename=\"dispozice.pdf\"",
+       "dispozice.pdf"},
+      {"Content-Disposition: inline; filename=\"  \"\r\n"
+       "Content-Type: text/plain; name=typ.txt",
+       "typ.txt"},
+      {"Content-Disposition: attachment; filename=\"../../etc/passwd\"",
+       "../../etc/passwd"},
+      {"Content-Disposition: attachment", ""},
+  };
+  const ScopedTempDir dir;
+  for (const Case& c : cases) {
+    std::string bytes;
+    const MimeArchive archive =
+        parse_bytes(std::string("Content-Type: multipart/mixed; boundary=b\r\n"
+                                "\r\n--b\r\n") +
+                        std::string(c.fields) + "\r\n\r\nbody\r\n--b--\r\n",
+                    bytes);
+    ASSERT_EQ(archive.leaves.size(), 1U) << c.fields;
+    EXPECT_EQ(archive.leaves[0].filename, c.filename) << c.fields;
+    EXPECT_EQ(bytes.substr(archive.leaves[0].body_offset,
+                           archive.leaves[0].body_length),
+              "body");
+  }
+}
+
 }  // namespace

@@ -112,6 +112,56 @@ TEST(PartNames, FollowTheRules) {
   }
 }
 
+// A mail's attachment is named by its file name when no location names it,
+// one component beneath the output directory, by the rules of every name.
+TEST(PartNames, AttachmentsKeepTheirFileNames) {
+  struct Case {
+    std::string_view filename, location, id, type;
+    bool single;
+    std::string_view expected;
+  };
+  static const Case cases[] = {
+      {"zpr\xc3\xa1va.pdf", "", "", "application/pdf", false,
+       "zpr\xc3\xa1va.pdf"},
+      {"  report.PDF ", "", "", "application/pdf", false, "report.PDF"},
+      {"faktura.pdf", "", "", "application/octet-stream", false, "faktura.pdf"},
+      {"smlouva.docx", "", "", "application/vnd.ms-word", false,
+       "smlouva.docx"},
+      {"poznamky", "", "", "text/plain", false, "poznamky.txt"},
+      {"foto.png", "", "", "image/jpeg", false, "foto.png.jpg"},
+      // The location first: a page refers to the part by it.
+      {"logo.png", "https://h/img/logo.png", "", "image/png", false,
+       "h/img/logo.png"},
+      {"logo.png", "about:blank", "", "image/png", false, "logo.png"},
+      // Then the file name, before the Content-ID and the archive's name.
+      {"logo.png", "", "logo@mail", "image/png", false, "logo.png"},
+      {"dopis.txt", "", "", "text/plain", true, "dopis.txt"},
+      {"", "", "logo@mail", "image/png", false, "cid/logo@mail.png"},
+      // Never a directory, never outside, nothing a terminal should see.
+      {"../../etc/passwd", "", "", "", false, "..%2F..%2Fetc%2Fpasswd"},
+      {"/etc/passwd", "", "", "", false, "%2Fetc%2Fpasswd"},
+      {"..", "", "", "text/plain", false, "part-3.txt"},
+      {".", "", "id@x", "", false, "cid/id@x"},
+      {"a\x01?b#c\x7f.txt", "", "", "text/plain", false, "a__b_c_.txt"},
+      {"100%41.pdf", "", "", "application/pdf", false, "100%41.pdf"},
+  };
+  for (const Case& c : cases) {
+    const PartNaming naming{c.location, "", c.id, c.type, 3, c.filename};
+    EXPECT_EQ(part_path(naming, "report", c.single), c.expected) << c.filename;
+  }
+  // A file name too long for a file system is cut like any other.
+  const std::string long_name = std::string(300, 'x') + ".pdf";
+  const PartNaming naming{"", "", "", "application/pdf", 1, long_name};
+  const std::string path = part_path(naming, "report", false);
+  EXPECT_EQ(path.size(), MAX_COMPONENT_BYTES);
+  EXPECT_TRUE(path.ends_with(".pdf"));
+  // Two attachments with one name: the second gets "-2".
+  PartNameAllocator allocator;
+  EXPECT_EQ(allocator.allocate(part_path(naming, "report", false)), path);
+  EXPECT_EQ(allocator.allocate(part_path(naming, "report", false)),
+            path.substr(0, path.size() - 6) + "-2.pdf");
+}
+
 TEST(PartNames, StayWithinLengthLimits) {
   // A 300-byte name keeps its extension and gets a hash of the original.
   const std::string long_name(300, 'n');

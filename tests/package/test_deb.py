@@ -157,7 +157,9 @@ def check_deb(deb, build_dir, source_dir, version, arch):
                 "share/doc/mimeunpack/docs/messages.md",
                 "share/doc/mimeunpack/changelog.gz",
                 "share/doc/mimeunpack/copyright",
-                "share/bash-completion/completions/mimeunpack"):
+                "share/bash-completion/completions/mimeunpack",
+                "share/zsh/vendor-completions/_mimeunpack",
+                "share/fish/vendor_completions.d/mimeunpack.fish"):
         if not os.path.isfile(os.path.join(usr, rel)):
             problems.append("not in the package: /usr/" + rel)
     for rel in ("share/man/man1/mimeunpack.1", "share/doc/mimeunpack/LICENSE"):

@@ -1,0 +1,29 @@
+# fish completion for mimeunpack: its options with the texts of --help, the
+# directory after -C, any file after -t, and archives (.mht and .mhtml files,
+# and directories on the way to them) everywhere else. Installed as
+# share/fish/vendor_completions.d/mimeunpack.fish.
+
+# Of the files fish would offer for the token being completed, directories
+# and archives.
+function __mimeunpack_archives
+    set -l token (commandline -ct)
+    # "--" first, so that a name beginning with "-" is a file to fish too.
+    for entry in (complete -C "__fish_command_without_completions -- $token")
+        set entry (string split -f1 \t -- $entry)
+        if string match -qr '/$' -- $entry
+            or string match -qir '\.(mht|mhtml)$' -- $entry
+            echo $entry
+        end
+    end
+end
+
+complete -c mimeunpack -f -a '(__mimeunpack_archives)'
+complete -c mimeunpack -s C -l directory -x -a '(__fish_complete_directories (commandline -ct))' -d 'zapise vse pod adresar ADR misto aktualniho'
+complete -c mimeunpack -s d -l dir-per-archive -d 'kazdy archiv do adresare podle jeho jmena (report.mht do report/)'
+complete -c mimeunpack -s t -l table -r -F -d 'abeceda base64 ze SOUBORU misto base64.conf'
+complete -c mimeunpack -s l -l list -d 'nic nezapise, jen vypise casti archivu'
+complete -c mimeunpack -s q -l quiet -d 'bez hlaseni o postupu (chyby se vypisi)'
+complete -c mimeunpack -s a -l any-layout -d 'casti podle hlavicek MIME v jakemkoli poradi (archivy z prohlizecu; bez base64.conf)'
+complete -c mimeunpack -l offline -d 'jako -a a odkazy stranek vedou na zapsane soubory; nakonec vypise hlavni stranku'
+complete -c mimeunpack -s h -l help -d 'tato napoveda'
+complete -c mimeunpack -s V -l version -d 'verze programu'
