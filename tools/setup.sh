@@ -33,6 +33,9 @@ if [ "$mode" != build ]; then
   want time test -x /usr/bin/time
   want lintian command -v lintian
   want chromium command -v chromium
+  # The zsh and fish completions are tried in the shells themselves.
+  want zsh command -v zsh
+  want fish command -v fish
 fi
 if [ "$mode" = --ci ]; then
   want clang-format command -v clang-format

@@ -47,8 +47,9 @@ MimeSource::MimeSource(const std::string& path)
   names_.reserve(mime_.leaves.size());
   PartNameAllocator allocator;
   for (const MimeLeaf& leaf : mime_.leaves) {
-    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
-                            leaf.content_type, names_.size() + 1};
+    const PartNaming naming{leaf.location,     leaf.base_location,
+                            leaf.content_id,   leaf.content_type,
+                            names_.size() + 1, leaf.filename};
     names_.push_back(allocator.allocate(part_path(naming, stem, single)));
   }
 }

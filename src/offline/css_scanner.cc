@@ -79,17 +79,8 @@ std::size_t CssScanner::url_function(const DecodedText& text, std::size_t start,
   std::size_t i = start + 4;
   while (i < css.size() && is_space(static_cast<unsigned char>(css[i]))) ++i;
   if (i >= css.size()) return final ? css.size() : INCOMPLETE;
-  if (css[i] == '"' || css[i] == '\'') {
-    const std::size_t end = skip_string(css, i);
-    const bool closed =
-        end > i + 1 && end <= css.size() && css[end - 1] == css[i];
-    if (!closed && end >= css.size() && !final) return INCOMPLETE;
-    const std::string_view inner = css.substr(i + 1, end - i - 2);
-    if (closed &&
-        (!backslash_escapes_ || inner.find('\\') == std::string_view::npos))
-      reference(text, start, i + 1, end - 1, end, sink);
-    return std::min(end, css.size());
-  }
+  if (css[i] == '"' || css[i] == '\'')
+    return quoted_reference(text, start, i, final, sink);
   const std::size_t begin = i;
   bool good = true;
   for (; i < css.size(); ++i) {
@@ -117,14 +108,21 @@ std::size_t CssScanner::import_rule(const DecodedText& text, std::size_t start,
   while (i < css.size() && is_space(static_cast<unsigned char>(css[i]))) ++i;
   if (i >= css.size()) return final ? css.size() : INCOMPLETE;
   if (css[i] != '"' && css[i] != '\'') return i;
-  const std::size_t end = skip_string(css, i);
+  return quoted_reference(text, start, i, final, sink);
+}
+
+std::size_t CssScanner::quoted_reference(const DecodedText& text,
+                                         std::size_t start, std::size_t quote,
+                                         bool final, ReferenceSink& sink) {
+  const std::string_view css = text.text();
+  const std::size_t end = skip_string(css, quote);
   const bool closed =
-      end > i + 1 && end <= css.size() && css[end - 1] == css[i];
+      end > quote + 1 && end <= css.size() && css[end - 1] == css[quote];
   if (!closed && end >= css.size() && !final) return INCOMPLETE;
-  const std::string_view inner = css.substr(i + 1, end - i - 2);
+  const std::string_view inner = css.substr(quote + 1, end - quote - 2);
   if (closed &&
       (!backslash_escapes_ || inner.find('\\') == std::string_view::npos))
-    reference(text, start, i + 1, end - 1, end, sink);
+    reference(text, start, quote + 1, end - 1, end, sink);
   return std::min(end, css.size());
 }
 

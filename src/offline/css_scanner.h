@@ -93,6 +93,12 @@ class CssScanner {
   [[nodiscard]] std::size_t skip_string(std::string_view css,
                                         std::size_t i) const;
   static constexpr std::size_t INCOMPLETE = static_cast<std::size_t>(-1);
+  // The quoted string at `quote`, which is the reference of the token at
+  // `start` (url("...") or @import "..."): the position after it, or
+  // INCOMPLETE.
+  std::size_t quoted_reference(const DecodedText& text, std::size_t start,
+                               std::size_t quote, bool final,
+                               ReferenceSink& sink);
   std::size_t url_function(const DecodedText& text, std::size_t start,
                            bool final, ReferenceSink& sink);
   void reference(const DecodedText& text, std::size_t start, std::size_t begin,
