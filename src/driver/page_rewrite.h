@@ -13,12 +13,16 @@
 #include "offline_links.h"
 #include "reference_rewriter.h"
 #include "stream_decoder.h"
+#include "text.h"
 
 // A DecodeSink that rewrites what it is given into `out`.
 class RewritingSink final : public DecodeSink {
  public:
   RewritingSink(PartSyntax syntax, std::string_view charset,
                 ReferenceResolver resolve, DecodeSink& out);
+  RewritingSink(const RewritingSink&) = delete;
+  RewritingSink& operator=(const RewritingSink&) = delete;
+  ~RewritingSink() = default;
   void put(const char* bytes, std::size_t count) override;
   // The page has ended: what the rewriter still holds goes out.
   void finish();
@@ -27,7 +31,14 @@ class RewritingSink final : public DecodeSink {
   }
 
  private:
+  // The rewriter hands its output in many small pieces (the spans between
+  // references); they are gathered so that the file gets large writes.
+  void gather(std::string_view bytes);
+  void flush();
+
   ReferenceRewriter rewriter_;
+  DecodeSink& out_;
+  Text gathered_;
   ByteSink write_;
 };
 
