@@ -76,8 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   for (const MimeLeaf& leaf : archive.leaves) {
     if (leaf.body_offset > size || leaf.body_length > size - leaf.body_offset)
       fuzz_fail("a body beyond the file");
-    const PartNaming naming{leaf.location, leaf.base_location, leaf.content_id,
-                            leaf.content_type, ++index};
+    const PartNaming naming{leaf.location,   leaf.base_location,
+                            leaf.content_id, leaf.content_type,
+                            ++index,         leaf.filename};
     const std::string name = names.allocate(
         part_path(naming, "archive", archive.layout == MimeLayout::single));
     check_name(name);
@@ -89,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     MimeSource source(scratch_archive());
     DecodeTable table;
     table.use(base64table_of(RFC2045_ALPHABET));
-    source.skip_stray_bytes(true);
+    source.read_as_rfc2045(true);
     std::optional<OfflinePages> pages;
     if (size % 2 == 1) pages.emplace(source.archive(), source.names());
     const DirectoryFd root = open_output_root(".");
