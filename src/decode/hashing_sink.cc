@@ -23,4 +23,15 @@ void HashingSink::put(const char* bytes, std::size_t count) {
   next_.put(bytes, count);
 }
 
-std::string HashingSink::hex() { return g_checksum_get_string(checksum_); }
+std::string HashingSink::hex() {
+  guint8 digest[32];
+  gsize length = sizeof digest;
+  g_checksum_get_digest(checksum_, digest, &length);
+  static constexpr char DIGITS[] = "0123456789abcdef";
+  std::string hex(2 * length, '0');
+  for (gsize i = 0; i < length; ++i) {
+    hex[2 * i] = DIGITS[digest[i] >> 4];
+    hex[2 * i + 1] = DIGITS[digest[i] & 0xF];
+  }
+  return hex;
+}

@@ -36,6 +36,8 @@ struct PartFacts {
 // UTF-8 is given as its bytes in base64 under the key with "_base64" added.
 std::string archive_record(const ArchiveFacts& facts);
 std::string part_record(const PartFacts& facts);
+// The same into `out`, whose room is reused.
+void part_record(const PartFacts& facts, std::string& out);
 
 // Where the part records of one archive come from and how their paths are
 // shown: `mime` is null for the default mode's layout, `prefix` goes
