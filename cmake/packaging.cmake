@@ -22,7 +22,8 @@ set(MIMEUNPACK_DOC_PAGES behaviour-changes design hostile-input layouts
     messages options performance)
 list(TRANSFORM MIMEUNPACK_DOC_PAGES PREPEND ${PROJECT_SOURCE_DIR}/docs/)
 list(TRANSFORM MIMEUNPACK_DOC_PAGES APPEND .md)
-install(FILES ${MIMEUNPACK_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES ${MIMEUNPACK_DOC_PAGES} ${PROJECT_SOURCE_DIR}/docs/manifest.schema.json
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 # bash-completion loads a command's completion on demand from this directory,
 # by the command's name.
 install(FILES ${PROJECT_SOURCE_DIR}/completion/mimeunpack.bash

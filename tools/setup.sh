@@ -26,6 +26,7 @@ want python3 command -v python3
 want pkg-config command -v pkg-config
 want libgtest-dev have_header gtest/gtest.h
 want libgmime-3.0-dev pkg-config --exists gmime-3.0
+want nlohmann-json3-dev have_header nlohmann/json.hpp
 if [ "$mode" != build ]; then
   want dpkg-dev command -v dpkg-shlibdeps
   want file command -v file

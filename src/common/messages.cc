@@ -216,6 +216,11 @@ void say_main_page(std::string_view path) {
   write_out("\n");
 }
 
+void say_json_record(std::string_view record) {
+  write_out(record);
+  write_out("\n");
+}
+
 namespace {
 
 const UsageOption* usage_options = nullptr;

@@ -42,6 +42,10 @@ void say_writing(std::string_view path, Encoding encoding);
 // --offline: the archive's main page is at `path` (said after its parts,
 // and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
+// --json: one record, already JSON on one line; the line end is added.
+// Printed under --quiet too, and never made terminal-safe: JSON escapes
+// control bytes itself.
+void say_json_record(std::string_view record);
 // One option in the usage: its letter (0 for none), its long name, what
 // it does ("\n" between the usage's lines) and the name of its value (empty
 // for a switch). The option table names one of the texts below per row.
@@ -69,6 +73,8 @@ inline constexpr UsageText ANY_LAYOUT{
 inline constexpr UsageText OFFLINE{
     "jako -a a odkazy stranek vedou na zapsane\n"
     "soubory; nakonec vypise hlavni stranku"};
+inline constexpr UsageText JSON{
+    "vypis a zapis jako JSON Lines pro skripty (viz manual)"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage

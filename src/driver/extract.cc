@@ -7,17 +7,20 @@
 #include "archive_reader.h"
 #include "archive_stem.h"
 #include "base64_table.h"
+#include "hashing_sink.h"
 #include "listing.h"
+#include "manifest.h"
 #include "messages.h"
 #include "mime_source.h"
 #include "office_source.h"
+#include "offline_links.h"
 #include "options.h"
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
 
 void extract_parts(PartSource& source, DecodeTable& table, int root,
-                   OfflinePages* pages) {
+                   OfflinePages* pages, const ManifestScope* json) {
   DirectoryCache directories(root);
   SourcePart part;
   while (source.next(part)) {
@@ -26,8 +29,13 @@ void extract_parts(PartSource& source, DecodeTable& table, int root,
     // checks, its directories, "Zapis souboru") comes once it has been read
     // through, so a read that fails midway leaves no trace of the part.
     PartDecoder decoder(part.encoding, table, root, part.base64_input);
+    // --json hashes what the file gets, on its way there.
+    std::optional<HashingSink> hashed;
+    if (json != nullptr) decoder.decode_through(hashed.emplace(decoder.sink));
+    DecodeSink& file =
+        hashed ? static_cast<DecodeSink&>(*hashed) : decoder.sink;
     std::optional<RewritingSink> page;
-    if (pages != nullptr && pages->start(part.index, decoder.sink, page))
+    if (pages != nullptr && pages->start(part.index, file, page))
       decoder.decode_through(*page);
     for (std::string_view run = source.read_body(); !run.empty();
          run = source.read_body())
@@ -44,6 +52,7 @@ void extract_parts(PartSource& source, DecodeTable& table, int root,
     const int dir = directories.reach(part.directory, reach);
     if (reach == Reach::outside) fail_unsafe_path(part.path);
     if (write_part(decoder, part.path, dir) != 0) fail_cannot_create();
+    if (hashed) say_part_record(*json, part, *hashed, false);
   }
 }
 
@@ -68,6 +77,22 @@ void prepare_mime_table(DecodeTable& table, bool own_table) {
     table.use(base64table_of(RFC2045_ALPHABET));
 }
 
+// --json: the archive's record, its main page shown beneath `prefix`.
+void say_archive_record(std::string_view path, const MimeSource* mime,
+                        std::string_view prefix) {
+  ArchiveFacts facts;
+  facts.path = path;
+  std::string main_page;
+  if (mime != nullptr) {
+    facts.mime = &mime->archive();
+    const std::size_t main = find_main_page(mime->archive());
+    if (main < mime->names().size())
+      main_page = std::string(prefix) + mime->names()[main];
+  }
+  facts.main_page = main_page;
+  say_json_record(archive_record(facts));
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -81,7 +106,8 @@ int run(int argc, char** argv) {
     return STATUS_OK;
   }
   if (options.archives.empty()) fail_no_argument();
-  set_quiet(options.quiet);
+  // --json keeps standard output to its records.
+  set_quiet(options.quiet || options.json);
   DecodeTable table{std::string(options.table)};
   // Opened once, before any archive: every part is written beneath it.
   const DirectoryFd root =
@@ -111,13 +137,20 @@ int run(int argc, char** argv) {
       source = &office.emplace(open_archive(path));
     }
     OfflinePages* rewriting = pages ? &*pages : nullptr;
+    std::optional<ManifestScope> json;
+    if (options.json)
+      json.emplace(ManifestScope{mime ? &mime->archive() : nullptr,
+                                 options.list ? std::string() : shown_root});
     if (options.list) {
       ListTotal total;
-      say_list_header();
+      if (json)
+        say_archive_record(path, mime ? &*mime : nullptr, "");
+      else
+        say_list_header();
       list_parts(*source,
                  options.any_layout ? *table.decoder() : counting_table(),
-                 total, rewriting);
-      say_list_total(total.size, total.parts);
+                 total, rewriting, json ? &*json : nullptr);
+      if (!json) say_list_total(total.size, total.parts);
       continue;
     }
     int archive_root = root.get();
@@ -133,8 +166,13 @@ int run(int argc, char** argv) {
       archive_root = own.dir.get();
       root_path.append(name).append("/");
     }
-    extract_parts(*source, table, archive_root, rewriting);
-    if (pages && pages->main_page() < mime->names().size())
+    if (json) {
+      json->prefix = root_path;
+      say_archive_record(path, mime ? &*mime : nullptr, root_path);
+    }
+    extract_parts(*source, table, archive_root, rewriting,
+                  json ? &*json : nullptr);
+    if (!json && pages && pages->main_page() < mime->names().size())
       say_main_page(root_path + mime->names()[pages->main_page()]);
   }
   return STATUS_OK;

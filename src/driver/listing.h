@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base64_decoder.h"
+#include "manifest.h"
 #include "page_rewrite.h"
 #include "part_source.h"
 
@@ -17,5 +18,7 @@ struct ListTotal {
 // counted through `base64`; with `pages`, a page's size is that of its
 // rewritten file. A path that unpacking would refuse is listed with a mark
 // and the listing goes on; a malformed archive is fatal as when unpacking.
+// With `json`, each part is printed as its --json record instead.
 void list_parts(PartSource& source, const Base64Decoder& base64,
-                ListTotal& total, OfflinePages* pages = nullptr);
+                ListTotal& total, OfflinePages* pages = nullptr,
+                const ManifestScope* json = nullptr);

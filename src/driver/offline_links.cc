@@ -42,6 +42,8 @@ UrlReference absolute_location(const MimeLeaf& leaf) {
   return url;
 }
 
+}  // namespace
+
 std::size_t find_main_page(const MimeArchive& archive) {
   std::string_view start = trimmed(archive.start);
   if (start.starts_with('<') && start.ends_with('>') && start.size() >= 2)
@@ -54,8 +56,6 @@ std::size_t find_main_page(const MimeArchive& archive) {
     if (archive.leaves[i].content_type == "text/html") return i;
   return NONE;
 }
-
-}  // namespace
 
 OfflineLinks::OfflineLinks(const MimeArchive& archive,
                            const std::vector<std::string>& names)

@@ -12,6 +12,10 @@
 #include "mime_archive.h"
 #include "url.h"
 
+// The archive's main page: the part that the multipart/related "start"
+// names, else the first text/html part; npos when there is none.
+std::size_t find_main_page(const MimeArchive& archive);
+
 class OfflineLinks {
  public:
   // `names[i]` is the file written for `archive.leaves[i]`; both must

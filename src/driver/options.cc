@@ -35,6 +35,7 @@ constexpr std::array ROWS{
     OptionRow{'a', "any-layout", &Options::any_layout, nullptr,
               &usage::ANY_LAYOUT},
     OptionRow{0, "offline", &Options::offline, nullptr, &usage::OFFLINE},
+    OptionRow{0, "json", &Options::json, nullptr, &usage::JSON},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };

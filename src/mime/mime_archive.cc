@@ -99,10 +99,15 @@ bool equals_lower(std::string_view text, std::string_view lower) {
 
 // The fields GMime is asked about; the rest of a header block is never
 // handed to it, so thousands of other fields cost no memory.
-bool is_wanted_field(std::string_view line) {
+bool is_wanted_field(std::string_view line, bool outermost) {
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos) return false;
   const std::string_view name = line.substr(0, colon);
+  // The message's own few fields the archive's description shows.
+  if (outermost &&
+      (equals_lower(name, "subject") || equals_lower(name, "date") ||
+       equals_lower(name, "snapshot-content-location")))
+    return true;
   return equals_lower(name, "content-type") ||
          equals_lower(name, "content-location") ||
          equals_lower(name, "content-transfer-encoding") ||
@@ -339,7 +344,7 @@ class Scanner {
     } else if (is_blank(text[0])) {
       if (keeping_) fields_.append(text).push_back('\n');
     } else {
-      keeping_ = is_wanted_field(text);
+      keeping_ = is_wanted_field(text, depth_ == 0);
       if (keeping_) fields_.append(text).push_back('\n');
     }
     pos_ += text.size() + ending;
@@ -411,6 +416,12 @@ class Scanner {
     leaf.base_location = entity_base_;
     leaf.body_offset = body;
 
+    if (depth_ == 0 && facts != nullptr) {
+      archive_.subject = trimmed(g_mime_object_get_header(facts, "Subject"));
+      archive_.date = trimmed(g_mime_object_get_header(facts, "Date"));
+      archive_.snapshot_location =
+          trimmed(g_mime_object_get_header(facts, "Snapshot-Content-Location"));
+    }
     if (depth_ == 0)
       archive_.layout = mime_type.starts_with("multipart/")
                             ? MimeLayout::multipart

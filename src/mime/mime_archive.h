@@ -31,6 +31,11 @@ enum class MimeLayout {
 struct MimeArchive {
   MimeLayout layout = MimeLayout::not_mime;
   std::string start;  // the "start" parameter of a multipart/related
+  // The outermost header block's Subject (RFC 2047 decoded), Date and
+  // Snapshot-Content-Location, trimmed; empty where it has none.
+  std::string subject;
+  std::string date;
+  std::string snapshot_location;
   std::vector<MimeLeaf> leaves;
 };
 

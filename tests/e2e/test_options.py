@@ -143,7 +143,11 @@ class Documented(unittest.TestCase):
         self.assertGreaterEqual(len(options), 7)
         # The manual escapes its dashes; what a reader sees is near enough.
         manual = source_file("docs/mimeunpack.1").replace("\\-", "-")
-        readme = source_file("README.md")
+        # The README and the pages of docs/ it links to, as one text.
+        readme = source_file("README.md") + "".join(
+            source_file(os.path.join("docs", page)) for page in
+            sorted(os.listdir(os.path.join(SOURCE_DIR, "docs")))
+            if page.endswith(".md"))
         completion = source_file("completion/mimeunpack.bash")
         offered = set(re.search(r"compgen -W '([^']*)'", completion)[1].split())
         for short, long in options:

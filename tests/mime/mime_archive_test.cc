@@ -398,3 +398,32 @@ TEST(MimeArchive, ReadsAttachmentNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// Only the outermost block's Subject, Date and Snapshot-Content-Location
+// describe the archive; a part's own are not the message's.
+TEST(MimeArchive, ReadsTheMessagesOwnDescription) {
+  const ScopedTempDir dir;
+  std::string kept;
+  const MimeArchive archive = parse_bytes(
+      "From: a@b\r\nSubject: =?utf-8?q?Zpr=C3=A1va?=\r\n"
+      "Date:  Thu, 10 Dec 2026 03:00:00 +0000 \r\n"
+      "Snapshot-Content-Location: https://x.example/\r\n"
+      "Content-Type: multipart/related; boundary=b\r\n\r\n"
+      "--b\r\nSubject: inner\r\nDate: never\r\nContent-Type: text/html\r\n\r\n"
+      "<p>\r\n--b--\r\n",
+      kept);
+  EXPECT_EQ(archive.subject, "Zpr\xc3\xa1va");
+  EXPECT_EQ(archive.date, "Thu, 10 Dec 2026 03:00:00 +0000");
+  EXPECT_EQ(archive.snapshot_location, "https://x.example/");
+  ASSERT_EQ(archive.leaves.size(), 1U);
+
+  const MimeArchive bare =
+      parse_bytes("Content-Type: text/plain\r\n\r\nhi\r\n", kept);
+  EXPECT_EQ(bare.subject, "");
+  EXPECT_EQ(bare.date, "");
+  EXPECT_EQ(bare.snapshot_location, "");
+}
+
+}  // namespace

@@ -155,6 +155,7 @@ def check_deb(deb, build_dir, source_dir, version, arch):
                 "share/doc/mimeunpack/README.md",
                 "share/doc/mimeunpack/docs/design.md",
                 "share/doc/mimeunpack/docs/messages.md",
+                "share/doc/mimeunpack/docs/manifest.schema.json",
                 "share/doc/mimeunpack/changelog.gz",
                 "share/doc/mimeunpack/copyright",
                 "share/bash-completion/completions/mimeunpack",
