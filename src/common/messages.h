@@ -69,6 +69,9 @@ inline constexpr UsageText ANY_LAYOUT{
 inline constexpr UsageText OFFLINE{
     "jako -a a odkazy stranek vedou na zapsane\n"
     "soubory; nakonec vypise hlavni stranku"};
+inline constexpr UsageText KEEP_GOING{
+    "archiv s chybou preskoci a pokracuje dalsim;\n"
+    "nakonec vypise pocty archivu"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -104,6 +107,14 @@ bool flush_output_on_signal(int signal_number);
 using FatalHandler = void (*)(int status, std::string_view message);
 FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fatal(int status, std::string_view message);
+// For a handler: true when the condition being handled ends the run
+// whatever archive comes next (the command line, the output directory, the
+// table, memory, standard output); false when it concerns one archive.
+[[nodiscard]] bool fatal_ends_run();
+// -k: a fatal condition's message said without ending the process, and the
+// line that ends the run: archives done and failed.
+void say_failure(std::string_view message);
+void say_batch_total(std::size_t done, std::size_t failed);
 
 // The fatal conditions, one function each.
 [[noreturn]] void fail_no_argument();

@@ -68,6 +68,36 @@ void prepare_mime_table(DecodeTable& table, bool own_table) {
     table.use(base64table_of(RFC2045_ALPHABET));
 }
 
+// -k: a failure ends its archive, not the run. Its message is said as
+// usual and the archive's state (open files, pending temporary files) goes
+// as the stack unwinds; what no later archive could escape stays fatal.
+struct ArchiveFailed {
+  int status;
+};
+
+FatalHandler outer_handler = nullptr;
+
+[[noreturn]] void end_archive(int status, std::string_view message) {
+  if (fatal_ends_run()) {
+    set_fatal_handler(outer_handler);
+    fatal(status, message);
+  }
+  say_failure(message);
+  throw ArchiveFailed{status};
+}
+
+class KeepGoing {
+ public:
+  KeepGoing() { outer_handler = set_fatal_handler(end_archive); }
+  KeepGoing(const KeepGoing&) = delete;
+  KeepGoing& operator=(const KeepGoing&) = delete;
+  ~KeepGoing() { set_fatal_handler(outer_handler); }
+};
+
+void unpack_archive(const Options& options, std::string_view path,
+                    DecodeTable& table, int root,
+                    const std::string& shown_root);
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -94,48 +124,73 @@ int run(int argc, char** argv) {
     if (shown_root.back() != '/') shown_root += '/';
   }
   const std::size_t count = options.archives.size();
+  std::size_t done = 0;
+  std::size_t failed = 0;
+  int status = STATUS_OK;
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view path = options.archives[i];
     // Only archive paths count, whatever options stand among them.
     say_progress(static_cast<int>(count - i), path);
-    std::optional<OfficeSource> office;
-    std::optional<MimeSource> mime;
-    std::optional<OfflinePages> pages;
-    PartSource* source = nullptr;
-    if (options.any_layout) {
-      source = &mime.emplace(std::string(path));
-      prepare_mime_table(table, options.table_given);
-      mime->read_as_rfc2045(is_rfc2045_table(table.table()));
-      if (options.offline) pages.emplace(mime->archive(), mime->names());
-    } else {
-      source = &office.emplace(open_archive(path));
-    }
-    OfflinePages* rewriting = pages ? &*pages : nullptr;
-    if (options.list) {
-      ListTotal total;
-      say_list_header();
-      list_parts(*source,
-                 options.any_layout ? *table.decoder() : counting_table(),
-                 total, rewriting);
-      say_list_total(total.size, total.parts);
+    if (!options.keep_going) {
+      unpack_archive(options, path, table, root.get(), shown_root);
       continue;
     }
-    int archive_root = root.get();
-    std::string root_path = shown_root;
-    ReachedDirectory own;
-    if (options.dir_per_archive) {
-      // The archive's own directory becomes the root its paths are checked
-      // against: a link in it can't lead to a sibling archive's files.
-      const std::string_view name = archive_stem(path);
-      own = reach_directory(root.get(), name, true);
-      if (own.result == Reach::outside) fail_unsafe_path(name);
-      if (own.result != Reach::reached) fail_cannot_make_directory(name);
-      archive_root = own.dir.get();
-      root_path.append(name).append("/");
+    try {
+      const KeepGoing keep_going;
+      unpack_archive(options, path, table, root.get(), shown_root);
+      ++done;
+    } catch (const ArchiveFailed& failure) {
+      if (failed++ == 0) status = failure.status;
     }
-    extract_parts(*source, table, archive_root, rewriting);
-    if (pages && pages->main_page() < mime->names().size())
-      say_main_page(root_path + mime->names()[pages->main_page()]);
   }
-  return STATUS_OK;
+  if (options.keep_going) say_batch_total(done, failed);
+  return status;
 }
+
+namespace {
+
+// One archive: listed, or unpacked beneath `root`.
+void unpack_archive(const Options& options, std::string_view path,
+                    DecodeTable& table, int root,
+                    const std::string& shown_root) {
+  std::optional<OfficeSource> office;
+  std::optional<MimeSource> mime;
+  std::optional<OfflinePages> pages;
+  PartSource* source = nullptr;
+  if (options.any_layout) {
+    source = &mime.emplace(std::string(path));
+    prepare_mime_table(table, options.table_given);
+    mime->read_as_rfc2045(is_rfc2045_table(table.table()));
+    if (options.offline) pages.emplace(mime->archive(), mime->names());
+  } else {
+    source = &office.emplace(open_archive(path));
+  }
+  OfflinePages* rewriting = pages ? &*pages : nullptr;
+  if (options.list) {
+    ListTotal total;
+    say_list_header();
+    list_parts(*source,
+               options.any_layout ? *table.decoder() : counting_table(), total,
+               rewriting);
+    say_list_total(total.size, total.parts);
+    return;
+  }
+  int archive_root = root;
+  std::string root_path = shown_root;
+  ReachedDirectory own;
+  if (options.dir_per_archive) {
+    // The archive's own directory becomes the root its paths are checked
+    // against: a link in it can't lead to a sibling archive's files.
+    const std::string_view name = archive_stem(path);
+    own = reach_directory(root, name, true);
+    if (own.result == Reach::outside) fail_unsafe_path(name);
+    if (own.result != Reach::reached) fail_cannot_make_directory(name);
+    archive_root = own.dir.get();
+    root_path.append(name).append("/");
+  }
+  extract_parts(*source, table, archive_root, rewriting);
+  if (pages && pages->main_page() < mime->names().size())
+    say_main_page(root_path + mime->names()[pages->main_page()]);
+}
+
+}  // namespace

@@ -35,6 +35,8 @@ constexpr std::array ROWS{
     OptionRow{'a', "any-layout", &Options::any_layout, nullptr,
               &usage::ANY_LAYOUT},
     OptionRow{0, "offline", &Options::offline, nullptr, &usage::OFFLINE},
+    OptionRow{'k', "keep-going", &Options::keep_going, nullptr,
+              &usage::KEEP_GOING},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };

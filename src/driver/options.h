@@ -14,6 +14,7 @@ struct Options {
   bool quiet = false;                      // -q, --quiet
   bool any_layout = false;                 // -a, --any-layout
   bool offline = false;                    // --offline (implies -a)
+  bool keep_going = false;                 // -k, --keep-going
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

@@ -1,0 +1,133 @@
+"""End to end: options for scripts and batches (-k), one table per option,
+each row checked for what a user sees (stdout bytes, status, the tree).
+
+Run: python3 test_batch.py [path/to/mimeunpack]
+"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import unittest  # noqa: E402
+
+import harness as h  # noqa: E402
+from harness import progress, writing  # noqa: E402
+
+QP = b"quoted-printable"
+B64 = b"base64"
+GOOD = h.archive([(b"g/one.txt", QP, b"one=3D1\n"),
+                  (b"g/two.bin", B64, b"AAEC\n")])
+GOOD_TREE = {"g": h.DIR, "g/one.txt": b"one=1\n", "g/two.bin": b"\0\1\2"}
+REFUSED = h.archive([(b"ok.txt", QP, b"ok\n"), (b"../up.txt", QP, b"x\n")])
+NO_HEADER = b"just text, no MIME header\n"
+
+# name -> (what the run prints for it from its progress line on, status,
+# what it leaves) when it comes after the table has been loaded.
+FAILS = {
+    "gone.mht": (b"Chyba. Nemohu otevrit souborgone.mht.\n", 254, {}),
+    "refused.mht": (writing(b"ok.txt", 0) +
+                    b"Chyba. Cesta ../up.txt vede mimo aktualni adresar.\n",
+                    252, {"ok.txt": b"ok\n"}),
+    "plain.mht": (b"", 253, {}),
+}
+UNPACKED = writing(b"g/one.txt", 0) + writing(b"g/two.bin", 1)
+
+
+def total(done, failed):
+    return b"Archivu zpracovano: %d, s chybou: %d\n" % (done, failed)
+
+
+class KeepGoing(unittest.TestCase):
+
+    def run_batch(self, args):
+        return h.run({"a.mht": GOOD, "b.mht": GOOD, "refused.mht": REFUSED,
+                      "plain.mht": NO_HEADER}, args=args)
+
+    def test_a_failing_archive_first_middle_or_last(self):
+        for bad in FAILS:
+            for place in range(3):
+                names = ["a.mht", "b.mht"]
+                names.insert(place, bad)
+                with self.subTest(bad=bad, place=place):
+                    r = self.run_batch(["-k"] + names)
+                    printed, status, left = FAILS[bad]
+                    out = b""
+                    echo = h.conf_echo()
+                    for i, name in enumerate(names):
+                        out += progress(3 - i, name)
+                        if name == bad:
+                            # The table is said at the first part read
+                            # through, wherever that is.
+                            if bad == "refused.mht" and echo:
+                                out += echo
+                                echo = b""
+                            out += printed
+                        else:
+                            out += echo + UNPACKED
+                            echo = b""
+                    self.assertEqual(r.stdout, out + total(2, 1))
+                    self.assertEqual(r.status, status)
+                    self.assertEqual(r.created(), {**GOOD_TREE, **left})
+
+    def test_status_is_the_first_failure_and_zero_without_one(self):
+        cases = [
+            (["-k", "gone.mht", "refused.mht", "a.mht"], 254, total(1, 2)),
+            (["-kq", "refused.mht", "gone.mht"], 252, total(0, 2)),
+            (["--keep-going", "-q", "a.mht", "b.mht"], 0, total(2, 0)),
+        ]
+        for args, status, last in cases:
+            with self.subTest(args=args):
+                r = self.run_batch(args)
+                self.assertEqual(r.status, status)
+                self.assertTrue(r.stdout.endswith(last), r.stdout)
+
+    def test_without_k_the_first_failure_ends_the_run(self):
+        r = self.run_batch(["refused.mht", "a.mht"])
+        self.assertEqual(r.stdout, progress(2, "refused.mht") + h.conf_echo()
+                         + FAILS["refused.mht"][0])
+        self.assertEqual(r.status, 252)
+        self.assertEqual(r.created(), {"ok.txt": b"ok\n"})
+
+    def test_any_layout_and_listing_go_on_too(self):
+        mime = (b"MIME-Version: 1.0\nContent-Type: text/plain\n"
+                b"Content-Location: http://x/p.txt\n\nhello\n")
+        cases = [
+            (["-ak", "plain.mht", "m.mht"],
+             progress(2, "plain.mht") +
+             b"Chyba. Soubor plain.mht neni MIME archiv.\n" +
+             progress(1, "m.mht") + b"Zapis souboru x/p.txt, enc: 2\n" + total(1, 1),
+             253, {"x": h.DIR, "x/p.txt": b"hello\n"}),
+            (["-lkq", "gone.mht", "refused.mht"],
+             FAILS["gone.mht"][0] + b"   Velikost",
+             254, {}),
+        ]
+        for args, printed, status, made in cases:
+            with self.subTest(args=args):
+                r = h.run({"plain.mht": NO_HEADER, "m.mht": mime,
+                           "refused.mht": REFUSED}, args=args)
+                self.assertTrue(r.stdout.startswith(printed), r.stdout)
+                self.assertTrue(r.stdout.endswith(total(1, 1)), r.stdout)
+                self.assertEqual(r.status, status)
+                self.assertEqual(r.created(), made)
+
+    def test_what_no_archive_escapes_still_ends_the_run(self):
+        # A missing table or output directory would fail every archive.
+        cases = [
+            (["-k", "a.mht", "b.mht"], False,
+             progress(2, "a.mht") +
+             b"Chyba. Tabulka rozlozeni [base64.conf] nenalezena.\n", 253),
+            (["-k", "-C", "nowhere", "a.mht"], True,
+             b"Chyba. Nemohu otevrit adresar nowhere.\n", 254),
+        ]
+        for args, conf, printed, status in cases:
+            with self.subTest(args=args):
+                r = h.run({"a.mht": GOOD, "b.mht": GOOD}, args=args,
+                          conf=conf)
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, status)
+                self.assertEqual(r.created(), {})
+
+
+if __name__ == "__main__":
+    h.main()
