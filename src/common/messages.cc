@@ -385,6 +385,17 @@ void fail_option_value_missing(std::string_view option) {
   fatal_for_run(STATUS_NO_ARGUMENT, message);
 }
 
+void fail_bad_type_list(std::string_view list) {
+  std::string message = "Chyba. Neplatny seznam typu ";
+  message.append(shown(list)).append(". Napoveda: mimeunpack --help\n");
+  fatal_for_run(STATUS_NO_ARGUMENT, message);
+}
+
+void fail_only_without_any_layout() {
+  fatal_for_run(STATUS_NO_ARGUMENT,
+                "Chyba. Prepinac --only plati jen s -a nebo --offline.\n");
+}
+
 void fail_cannot_open(std::string_view path) {
   std::string message = "Chyba. Nemohu otevrit soubor";
   message.append(shown(path)).append(".\n");

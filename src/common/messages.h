@@ -72,6 +72,10 @@ inline constexpr UsageText OFFLINE{
 inline constexpr UsageText KEEP_GOING{
     "archiv s chybou preskoci a pokracuje dalsim;\n"
     "nakonec vypise pocty archivu"};
+inline constexpr UsageText ONLY{
+    "jen casti techto typu (image/*,text/css);\n"
+    "s -a nebo --offline",
+    "TYPY"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -122,6 +126,9 @@ void say_batch_total(std::size_t done, std::size_t failed);
 // takes no value and was given one), or leaves out an option's value.
 [[noreturn]] void fail_bad_option(std::string_view option);
 [[noreturn]] void fail_option_value_missing(std::string_view option);
+// --only: a list without a "type/subtype" pattern, or given without -a.
+[[noreturn]] void fail_bad_type_list(std::string_view list);
+[[noreturn]] void fail_only_without_any_layout();
 [[noreturn]] void fail_cannot_open(std::string_view path);
 // The output directory (-C) can't be opened: missing, or not a directory.
 [[noreturn]] void fail_cannot_open_directory(std::string_view path);

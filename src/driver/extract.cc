@@ -15,6 +15,7 @@
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
+#include "type_filter.h"
 
 void extract_parts(PartSource& source, DecodeTable& table, int root,
                    OfflinePages* pages) {
@@ -95,8 +96,8 @@ class KeepGoing {
 };
 
 void unpack_archive(const Options& options, std::string_view path,
-                    DecodeTable& table, int root,
-                    const std::string& shown_root);
+                    DecodeTable& table, int root, const std::string& shown_root,
+                    const TypeFilter* only);
 
 }  // namespace
 
@@ -112,6 +113,14 @@ int run(int argc, char** argv) {
   }
   if (options.archives.empty()) fail_no_argument();
   set_quiet(options.quiet);
+  // The office layout names no types: --only has nothing to go by there.
+  std::optional<TypeFilter> only;
+  if (options.only_given) {
+    if (!options.any_layout) fail_only_without_any_layout();
+    only = TypeFilter::parse(options.only);
+    if (!only) fail_bad_type_list(options.only);
+  }
+  const TypeFilter* filter = only ? &*only : nullptr;
   DecodeTable table{std::string(options.table)};
   // Opened once, before any archive: every part is written beneath it.
   const DirectoryFd root =
@@ -132,12 +141,12 @@ int run(int argc, char** argv) {
     // Only archive paths count, whatever options stand among them.
     say_progress(static_cast<int>(count - i), path);
     if (!options.keep_going) {
-      unpack_archive(options, path, table, root.get(), shown_root);
+      unpack_archive(options, path, table, root.get(), shown_root, filter);
       continue;
     }
     try {
       const KeepGoing keep_going;
-      unpack_archive(options, path, table, root.get(), shown_root);
+      unpack_archive(options, path, table, root.get(), shown_root, filter);
       ++done;
     } catch (const ArchiveFailed& failure) {
       if (failed++ == 0) status = failure.status;
@@ -151,14 +160,15 @@ namespace {
 
 // One archive: listed, or unpacked beneath `root`.
 void unpack_archive(const Options& options, std::string_view path,
-                    DecodeTable& table, int root,
-                    const std::string& shown_root) {
+                    DecodeTable& table, int root, const std::string& shown_root,
+                    const TypeFilter* only) {
   std::optional<OfficeSource> office;
   std::optional<MimeSource> mime;
   std::optional<OfflinePages> pages;
   PartSource* source = nullptr;
   if (options.any_layout) {
     source = &mime.emplace(std::string(path));
+    if (only != nullptr) mime->keep_only(*only);
     prepare_mime_table(table, options.table_given);
     mime->read_as_rfc2045(is_rfc2045_table(table.table()));
     if (options.offline) pages.emplace(mime->archive(), mime->names());

@@ -54,6 +54,20 @@ MimeSource::MimeSource(const std::string& path)
   }
 }
 
+void MimeSource::keep_only(const TypeFilter& filter) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < mime_.leaves.size(); ++i) {
+    if (!filter.keeps(mime_.leaves[i].content_type)) continue;
+    if (kept != i) {
+      mime_.leaves[kept] = std::move(mime_.leaves[i]);
+      names_[kept] = std::move(names_[i]);
+    }
+    ++kept;
+  }
+  mime_.leaves.resize(kept);
+  names_.resize(kept);
+}
+
 bool MimeSource::next(SourcePart& part) {
   if (next_ >= mime_.leaves.size()) return false;
   const std::size_t index = next_++;

@@ -11,6 +11,7 @@
 #include "mime_archive.h"
 #include "part_source.h"
 #include "text.h"
+#include "type_filter.h"
 
 // An open file, closed with its owner.
 class FileDescriptor {
@@ -37,6 +38,11 @@ class MimeSource final : public PartSource {
   // alphabet skipped, padding ends the data): for a run that decodes with
   // that alphabet.
   void read_as_rfc2045(bool on) { rfc2045_ = on; }
+
+  // --only: the parts whose type `filter` does not keep are left out, as
+  // if the archive did not hold them; the others keep the names they had.
+  // Before the first part is handed out.
+  void keep_only(const TypeFilter& filter);
 
   bool next(SourcePart& part) override;
   std::string_view read_body() override;

@@ -1,4 +1,4 @@
-"""End to end: options for scripts and batches (-k), one table per option,
+"""End to end: options for scripts and batches (-k, --only), one table per option,
 each row checked for what a user sees (stdout bytes, status, the tree).
 
 Run: python3 test_batch.py [path/to/mimeunpack]
@@ -126,6 +126,94 @@ class KeepGoing(unittest.TestCase):
                           conf=conf)
                 self.assertEqual(r.stdout, printed)
                 self.assertEqual(r.status, status)
+                self.assertEqual(r.created(), {})
+
+
+
+def mime(parts):
+    """A multipart/related archive of (location, type, encoding, body)."""
+    out = (b"MIME-Version: 1.0\nContent-Type: multipart/related; "
+           b'boundary="B"\n\n')
+    for location, ctype, enc, body in parts:
+        out += b"--B\n"
+        if ctype:  # without one a part is text/plain
+            out += b"Content-Type: " + ctype + b"\n"
+        out += b"Content-Location: http://x/" + location + b"\n"
+        if enc:
+            out += b"Content-Transfer-Encoding: " + enc + b"\n"
+        out += b"\n" + body + b"\n"
+    return out + b"--B--\n"
+
+
+PAGE = b'<img src="a.png"><link href="s.css"><script src="j.js"></script>'
+SITE = mime([(b"index.html", b"text/html", b"", PAGE),
+             (b"a.png", b"image/png", B64, b"AAEC"),
+             (b"s.css", b"Text/CSS; charset=utf-8", b"", b"b{x:url(a.png)}"),
+             (b"j.js", b"application/javascript", b"", b"var j;"),
+             (b"n.txt", b"", b"", b"no type")])
+SITE_FILES = {"x/index.html": PAGE, "x/a.png": b"\0\1\2",
+              "x/s.css": b"b{x:url(a.png)}", "x/j.js": b"var j;",
+              "x/n.txt": b"no type"}
+
+
+class Only(unittest.TestCase):
+
+    def test_only_the_parts_of_the_types_listed_are_written(self):
+        cases = [
+            ("image/*,text/css", ["x/a.png", "x/s.css"]),
+            (" IMAGE/PNG ", ["x/a.png"]),
+            ("application/*,text/plain", ["x/j.js", "x/n.txt"]),
+            ("*/*", list(SITE_FILES)),
+            ("audio/*", []),
+        ]
+        for types, kept in cases:
+            with self.subTest(types=types):
+                r = h.run({"s.mht": SITE}, args=["-aq", "--only", types,
+                                                 "s.mht"])
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.stdout, b"")
+                made = {p: SITE_FILES[p] for p in kept}
+                if kept:
+                    made["x"] = h.DIR
+                self.assertEqual(r.created(), made)
+
+    def test_listing_shows_only_those_parts(self):
+        r = h.run({"s.mht": SITE},
+                  args=["-alq", "--only=image/*,text/css", "s.mht"])
+        self.assertEqual(r.stdout, (
+            b"   Velikost  Kodovani          Cesta\n"
+            b"-----------  ----------------  -----\n"
+            b"          3  base64            x/a.png\n"
+            b"         15  bez dekodovani    x/s.css\n"
+            b"-----------                    -----\n"
+            b"         18                    2 casti\n"))
+
+    def test_offline_leaves_references_to_parts_left_out(self):
+        # The page and the stylesheet point at a picture that is not
+        # written: their references stay as they were.
+        r = h.run({"s.mht": SITE},
+                  args=["--offline", "-q", "--only", "text/*", "s.mht"])
+        self.assertEqual(r.stdout, b"Hlavni stranka: x/index.html\n")
+        self.assertEqual(r.created(), {
+            "x": h.DIR, "x/index.html": PAGE, "x/s.css": b"b{x:url(a.png)}",
+            "x/n.txt": b"no type"})
+
+    def test_refused_lists_and_the_default_mode(self):
+        cases = [
+            (["--only", "image/*", "s.mht"],
+             b"Chyba. Prepinac --only plati jen s -a nebo --offline.\n"),
+            (["-a", "--only", "image", "s.mht"],
+             b"Chyba. Neplatny seznam typu image. "
+             b"Napoveda: mimeunpack --help\n"),
+            (["-ak", "--only=image/*,", "s.mht"],
+             b"Chyba. Neplatny seznam typu image/*,. "
+             b"Napoveda: mimeunpack --help\n"),
+        ]
+        for args, printed in cases:
+            with self.subTest(args=args):
+                r = h.run({"s.mht": SITE}, args=args)
+                self.assertEqual(r.stdout, printed)
+                self.assertEqual(r.status, 255)
                 self.assertEqual(r.created(), {})
 
 

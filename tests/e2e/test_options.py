@@ -161,8 +161,11 @@ class Documented(unittest.TestCase):
         # completion completes and whose manual heading names a value.
         valued = set(re.findall(r"^  (?:(-\w), |    )(--[\w-]+) \S", usage,
                                 re.M))
-        self.assertEqual(valued, {tuple(p.split(" | ")) for p in re.findall(
-            r"^    (-\w \| --[\w-]+)\)$", completion, re.M)})
+        # A long option alone stands as "--only)".
+        self.assertEqual(valued, {
+            tuple(p.split(" | ")) if " | " in p else ("", p)
+            for p in re.findall(r"^    ((?:-\w \| )?--[\w-]+)\)$",
+                                completion, re.M)})
         headings = dict(re.findall(r"^\.TP\n\.BR? .*?(--[\w-]+)(.*)$",
                                    manual, re.M))
         for short, long in options:
@@ -190,7 +193,7 @@ class Documented(unittest.TestCase):
         self.assertGreaterEqual(len(shown), 9)
         zsh = {}
         for m in re.finditer(r"^  (?:'\([^)]*\)'\{(-\w)(\+?),(--[\w-]+)=?\}'"
-                             r"|'(--[\w-]+))\[([^]]*)\](:?)",
+                             r"|'(--[\w-]+)=?)\[([^]]*)\](:?)",
                              source_file("completion/_mimeunpack"), re.M):
             zsh[m[3] or m[4]] = (m[1] or "", bool(m[6]), m[5])
         fish = {}
