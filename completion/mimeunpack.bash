@@ -54,7 +54,8 @@ _mimeunpack() {
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-C --directory -d --dir-per-archive
-      -t --table -l --list -q --quiet -a --any-layout --offline -k --keep-going --only
+      -t --table -l --list -q --quiet -a --any-layout --offline -k --keep-going -n
+      --no-clobber --only
       -h --help
       -V --version --' -- "$cur")
     return

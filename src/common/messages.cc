@@ -361,6 +361,12 @@ bool fatal_ends_run() { return failure_ends_run; }
 
 void say_failure(std::string_view message) { write_out(message); }
 
+void say_kept_existing(std::string_view path) {
+  write_out("Soubor ");
+  write_name(path);
+  write_out(" uz existuje, nezapsan.\n");
+}
+
 void say_batch_total(std::size_t done, std::size_t failed) {
   std::string line = "Archivu zpracovano: ";
   line.append(std::to_string(done)).append(", s chybou: ");

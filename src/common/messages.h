@@ -39,6 +39,9 @@ void say_table_loaded();
 // A part is about to be written to `path`; its encoding is printed as a
 // number (1 base64, 0 quoted-printable, 2 written as it stands).
 void say_writing(std::string_view path, Encoding encoding);
+// -n: a part was not written, as a file stands at `path` already (said
+// under --quiet too: the part is missing from the result).
+void say_kept_existing(std::string_view path);
 // --offline: the archive's main page is at `path` (said after its parts,
 // and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
@@ -72,6 +75,9 @@ inline constexpr UsageText OFFLINE{
 inline constexpr UsageText KEEP_GOING{
     "archiv s chybou preskoci a pokracuje dalsim;\n"
     "nakonec vypise pocty archivu"};
+inline constexpr UsageText NO_CLOBBER{
+    "existujici soubor nenahradi: s -a dalsi\n"
+    "volne jmeno -N, jinak cast preskoci"};
 inline constexpr UsageText ONLY{
     "jen casti techto typu (image/*,text/css);\n"
     "s -a nebo --offline",

@@ -1,5 +1,8 @@
 #include "extract.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,7 +21,7 @@
 #include "type_filter.h"
 
 void extract_parts(PartSource& source, DecodeTable& table, int root,
-                   OfflinePages* pages) {
+                   OfflinePages* pages, bool keep_existing) {
   DirectoryCache directories(root);
   SourcePart part;
   while (source.next(part)) {
@@ -44,7 +47,9 @@ void extract_parts(PartSource& source, DecodeTable& table, int root,
     Reach reach = Reach::failed;
     const int dir = directories.reach(part.directory, reach);
     if (reach == Reach::outside) fail_unsafe_path(part.path);
-    if (write_part(decoder, part.path, dir) != 0) fail_cannot_create();
+    const int written = write_part(decoder, part.path, dir, keep_existing);
+    if (written == 1) say_kept_existing(part.path);
+    if (written < 0) fail_cannot_create();
   }
 }
 
@@ -67,6 +72,21 @@ void prepare_mime_table(DecodeTable& table, bool own_table) {
     table.load();
   else
     table.use(base64table_of(RFC2045_ALPHABET));
+}
+
+// -n under -a: names are chosen before anything is written (a page's
+// links point at them), so a file already on disk takes the next "-N".
+// The write itself never replaces either, should one appear meanwhile.
+PartNameAllocator::Taken existing_files(const Options& options,
+                                        std::string_view path, int root) {
+  if (!options.no_clobber || options.list) return {};
+  std::string prefix;
+  if (options.dir_per_archive) prefix.append(archive_stem(path)).append("/");
+  return [prefix, root](const std::string& name) {
+    struct stat status {};
+    return ::fstatat(root, (prefix + name).c_str(), &status,
+                     AT_SYMLINK_NOFOLLOW) == 0;
+  };
 }
 
 // -k: a failure ends its archive, not the run. Its message is said as
@@ -167,7 +187,8 @@ void unpack_archive(const Options& options, std::string_view path,
   std::optional<OfflinePages> pages;
   PartSource* source = nullptr;
   if (options.any_layout) {
-    source = &mime.emplace(std::string(path));
+    source =
+        &mime.emplace(std::string(path), existing_files(options, path, root));
     if (only != nullptr) mime->keep_only(*only);
     prepare_mime_table(table, options.table_given);
     mime->read_as_rfc2045(is_rfc2045_table(table.table()));
@@ -198,7 +219,7 @@ void unpack_archive(const Options& options, std::string_view path,
     archive_root = own.dir.get();
     root_path.append(name).append("/");
   }
-  extract_parts(*source, table, archive_root, rewriting);
+  extract_parts(*source, table, archive_root, rewriting, options.no_clobber);
   if (pages && pages->main_page() < mime->names().size())
     say_main_page(root_path + mime->names()[pages->main_page()]);
 }

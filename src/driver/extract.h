@@ -7,9 +7,10 @@
 
 // Unpacks every part `source` hands out beneath the open directory `root`,
 // base64 decoded with `table`; with `pages`, --offline's pages are
-// rewritten on their way to their files. Failures are fatal.
+// rewritten on their way to their files. Failures are fatal. With
+// `keep_existing` (-n) a part whose file exists is left unwritten, said.
 void extract_parts(PartSource& source, DecodeTable& table, int root,
-                   OfflinePages* pages = nullptr);
+                   OfflinePages* pages = nullptr, bool keep_existing = false);
 
 // Unpacks the archives named on the command line; the process's status.
 int run(int argc, char** argv);

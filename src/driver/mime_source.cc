@@ -34,7 +34,8 @@ FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-MimeSource::MimeSource(const std::string& path)
+MimeSource::MimeSource(const std::string& path,
+                       const PartNameAllocator::Taken& taken)
     : path_(path), file_(open_regular_file(path)) {
   if (file_.get() < 0) fail_cannot_open(path);
   mime_ = parse_mime_archive(file_.get());
@@ -45,7 +46,7 @@ MimeSource::MimeSource(const std::string& path)
   // Every name is known before the first part is handed out: a page may
   // refer to parts that come after it.
   names_.reserve(mime_.leaves.size());
-  PartNameAllocator allocator;
+  PartNameAllocator allocator(taken);
   for (const MimeLeaf& leaf : mime_.leaves) {
     const PartNaming naming{leaf.location,     leaf.base_location,
                             leaf.content_id,   leaf.content_type,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mime_archive.h"
+#include "part_names.h"
 #include "part_source.h"
 #include "text.h"
 #include "type_filter.h"
@@ -32,7 +33,9 @@ class MimeSource final : public PartSource {
   // fatal, as in the default mode: a file that can't be opened or is no
   // regular file (-2), or has no MIME header at all (-3). Never waits for a
   // writer.
-  explicit MimeSource(const std::string& path);
+  // With `taken` (-n), a name that stands on disk is passed over.
+  explicit MimeSource(const std::string& path,
+                      const PartNameAllocator::Taken& taken = {});
 
   // Base64 bodies are read as MIME reads them (bytes outside the RFC 2045
   // alphabet skipped, padding ends the data): for a run that decodes with

@@ -1,4 +1,4 @@
-"""End to end: options for scripts and batches (-k, --only), one table per option,
+"""End to end: options for scripts and batches (-k, --only, -n), one table per option,
 each row checked for what a user sees (stdout bytes, status, the tree).
 
 Run: python3 test_batch.py [path/to/mimeunpack]
@@ -215,6 +215,69 @@ class Only(unittest.TestCase):
                 self.assertEqual(r.stdout, printed)
                 self.assertEqual(r.status, 255)
                 self.assertEqual(r.created(), {})
+
+
+
+def kept(path):
+    return b"Soubor " + path + b" uz existuje, nezapsan.\n"
+
+
+class NoClobber(unittest.TestCase):
+
+    def test_default_mode_leaves_what_stands_and_skips_the_part(self):
+        arc = h.archive([(b"p.txt", QP, b"new\n"), (b"d/q.txt", QP, b"q\n"),
+                         (b"l.txt", QP, b"l\n"), (b"r.txt", QP, b"r\n")])
+        # An existing file, a directory and a link (even a dangling one) at
+        # a part's name all stay; a name that is free is written.
+        tree = {"p.txt": b"old\n", "d/q.txt": h.DIR,
+                "l.txt": h.Symlink("nowhere")}
+        for args, echo in ((["-n", "a.mht"], True),
+                           (["--no-clobber", "-q", "a.mht"], False)):
+            with self.subTest(args=args):
+                r = h.run({"a.mht": arc}, args=args, files=tree)
+                out = kept(b"p.txt") + kept(b"d/q.txt") + kept(b"l.txt")
+                if echo:
+                    out = (progress(1, "a.mht") + h.conf_echo() +
+                           writing(b"p.txt", 0) + kept(b"p.txt") +
+                           writing(b"d/q.txt", 0) + kept(b"d/q.txt") +
+                           writing(b"l.txt", 0) + kept(b"l.txt") +
+                           writing(b"r.txt", 0))
+                self.assertEqual(r.stdout, out)
+                self.assertEqual(r.status, 0)
+                self.assertEqual(r.created(), {"r.txt": b"r\n"})
+
+    def test_without_n_the_file_is_replaced(self):
+        arc = h.archive([(b"p.txt", QP, b"new\n")])
+        r = h.run({"a.mht": arc}, args=["-q", "a.mht"],
+                  files={"p.txt": b"old\n"})
+        self.assertEqual(r.created(), {"p.txt": b"new\n"})
+
+    def test_any_layout_takes_the_next_free_name(self):
+        old = {"x/a.png": b"old", "x/a-2.png": b"old2", "x/s.css": b"olds"}
+        cases = [
+            (["-anq", "s.mht"], "", SITE_FILES["x/index.html"],
+             SITE_FILES["x/s.css"]),
+            # The links lead to the files written, not to the old ones.
+            (["--offline", "-nq", "s.mht"], "",
+             b'<img src="a-3.png"><link href="s-2.css">'
+             b'<script src="j.js"></script>', b"b{x:url(a-3.png)}"),
+            (["-anqd", "s.mht"], "s/", SITE_FILES["x/index.html"],
+             SITE_FILES["x/s.css"]),
+        ]
+        for args, under, page, css in cases:
+            with self.subTest(args=args):
+                files = {under + p: v for p, v in old.items()}
+                r = h.run({"s.mht": SITE}, args=args, files=files)
+                self.assertEqual(r.status, 0)
+                made = {p: v for p, v in r.created().items()
+                        if v is not h.DIR}
+                self.assertEqual(made, {
+                    under + "x/index.html": page,
+                    under + "x/a-3.png": b"\0\1\2",
+                    under + "x/s-2.css": css,
+                    under + "x/j.js": b"var j;",
+                    under + "x/n.txt": b"no type"})
+                self.assertEqual({p: r.tree[p] for p in files}, files)
 
 
 if __name__ == "__main__":
