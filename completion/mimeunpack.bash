@@ -40,6 +40,12 @@ _mimeunpack() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
+    --only)
+      # A list of types: the usual families, each with its wildcard.
+      local types="image/* text/* text/html text/css font/* application/*"
+      mapfile -t COMPREPLY < <(compgen -W "$types" -- "$cur")
+      return
+      ;;
     -t | --table)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -48,7 +54,9 @@ _mimeunpack() {
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-C --directory -d --dir-per-archive
-      -t --table -l --list -q --quiet -a --any-layout --offline --json -h --help
+      -t --table -l --list -q --quiet -a --any-layout --offline --json -k
+      --keep-going -n --no-clobber --only
+      -h --help
       -V --version --' -- "$cur")
     return
   fi

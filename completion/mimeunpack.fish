@@ -26,5 +26,8 @@ complete -c mimeunpack -s q -l quiet -d 'bez hlaseni o postupu (chyby se vypisi)
 complete -c mimeunpack -s a -l any-layout -d 'casti podle hlavicek MIME v jakemkoli poradi (archivy z prohlizecu; bez base64.conf)'
 complete -c mimeunpack -l offline -d 'jako -a a odkazy stranek vedou na zapsane soubory; nakonec vypise hlavni stranku'
 complete -c mimeunpack -l json -d 'vypis a zapis jako JSON Lines pro skripty (viz manual)'
+complete -c mimeunpack -s k -l keep-going -d 'archiv s chybou preskoci a pokracuje dalsim; nakonec vypise pocty archivu'
+complete -c mimeunpack -s n -l no-clobber -d 'existujici soubor nenahradi: s -a dalsi volne jmeno -N, jinak cast preskoci'
+complete -c mimeunpack -l only -x -a 'image/* text/* text/html text/css font/* application/*' -d 'jen casti techto typu (image/*,text/css); s -a nebo --offline'
 complete -c mimeunpack -s h -l help -d 'tato napoveda'
 complete -c mimeunpack -s V -l version -d 'verze programu'

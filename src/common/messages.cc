@@ -137,6 +137,9 @@ void print_and_exit(int status, std::string_view message) {
 }
 
 FatalHandler current_handler = print_and_exit;
+// Set by the conditions no later archive could escape (the command line,
+// the output directory, the table, memory, standard output itself).
+bool failure_ends_run = false;
 NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
 void say_on_stderr(std::string_view text) {
@@ -340,24 +343,68 @@ FatalHandler set_fatal_handler(FatalHandler handler) {
   return previous;
 }
 
-void fatal(int status, std::string_view message) {
+namespace {
+
+[[noreturn]] void raise_fatal(bool ends_run, int status,
+                              std::string_view message) {
+  failure_ends_run = ends_run;
   current_handler(status, message);
   std::abort();  // a handler that returns has broken its contract
 }
 
-void fail_no_argument() { fatal(STATUS_NO_ARGUMENT, "Chybi parametr.\n"); }
+[[noreturn]] void fatal_for_run(int status, std::string_view message) {
+  raise_fatal(true, status, message);
+}
+
+}  // namespace
+
+void fatal(int status, std::string_view message) {
+  raise_fatal(false, status, message);
+}
+
+bool fatal_ends_run() { return failure_ends_run; }
+
+void say_failure(std::string_view message) { write_out(message); }
+
+void say_kept_existing(std::string_view path) {
+  write_out("Soubor ");
+  write_name(path);
+  write_out(" uz existuje, nezapsan.\n");
+}
+
+void say_batch_total(std::size_t done, std::size_t failed) {
+  std::string line = "Archivu zpracovano: ";
+  line.append(std::to_string(done)).append(", s chybou: ");
+  line.append(std::to_string(failed)).append("\n");
+  write_out(line);
+}
+
+void fail_no_argument() {
+  fatal_for_run(STATUS_NO_ARGUMENT, "Chybi parametr.\n");
+}
 
 void fail_bad_option(std::string_view option) {
   std::string message = "Chyba. Neplatny prepinac ";
   message.append(shown(option)).append(". Napoveda: mimeunpack --help\n");
-  fatal(STATUS_NO_ARGUMENT, message);
+  fatal_for_run(STATUS_NO_ARGUMENT, message);
 }
 
 void fail_option_value_missing(std::string_view option) {
   std::string message = "Chyba. U prepinace ";
   message.append(shown(option));
   message.append(" chybi hodnota. Napoveda: mimeunpack --help\n");
-  fatal(STATUS_NO_ARGUMENT, message);
+  fatal_for_run(STATUS_NO_ARGUMENT, message);
+}
+
+void fail_bad_type_list(std::string_view list) {
+  std::string message = "Chyba. Neplatny seznam typu ";
+  message.append(shown(list)).append(". Napoveda: mimeunpack --help\n");
+  fatal_for_run(STATUS_NO_ARGUMENT, message);
+}
+
+void fail_only_without_any_layout() {
+  fatal_for_run(STATUS_NO_ARGUMENT,
+                "Chyba. Prepinac --only plati jen s -a nebo --offline.\n");
 }
 
 void fail_cannot_open(std::string_view path) {
@@ -369,7 +416,7 @@ void fail_cannot_open(std::string_view path) {
 void fail_cannot_open_directory(std::string_view path) {
   std::string message = "Chyba. Nemohu otevrit adresar ";
   message.append(shown(path)).append(".\n");
-  fatal(STATUS_CANNOT_OPEN, message);
+  fatal_for_run(STATUS_CANNOT_OPEN, message);
 }
 
 void fail_cannot_make_directory(std::string_view name) {
@@ -395,7 +442,7 @@ void fail_header_line_too_long(std::string_view path, std::size_t limit) {
 void fail_table_missing(std::string_view file) {
   std::string message = "Chyba. Tabulka rozlozeni [";
   message.append(shown(file)).append("] nenalezena.\n");
-  fatal(STATUS_BAD_FORMAT, message);
+  fatal_for_run(STATUS_BAD_FORMAT, message);
 }
 
 void fail_table_format(std::string_view file, std::string_view line,
@@ -405,7 +452,7 @@ void fail_table_format(std::string_view file, std::string_view line,
   message.append("Radek: ").append(line);
   message.append("; i = ").append(std::to_string(position));
   message.append(" strlen: ").append(std::to_string(length)).append("\n");
-  fatal(STATUS_BAD_FORMAT, message);
+  fatal_for_run(STATUS_BAD_FORMAT, message);
 }
 
 // The "Zapis souboru " line has already said which file it was.
@@ -425,19 +472,19 @@ void fail_write(std::string_view path) {
 }
 
 // Standard output itself failed: there is nowhere to say so.
-void fail_output_lost() { fatal(STATUS_CANNOT_WRITE, {}); }
+void fail_output_lost() { fatal_for_run(STATUS_CANNOT_WRITE, {}); }
 
 // No memory is left to build a message with: each one is a literal.
 void fail_no_memory() {
   switch (no_memory_message) {
     case NoMemoryMessage::table:
-      fatal(STATUS_CANNOT_OPEN, "Chyba. Malo pameti. \n");
+      fatal_for_run(STATUS_CANNOT_OPEN, "Chyba. Malo pameti. \n");
     case NoMemoryMessage::directory:
-      fatal(STATUS_NO_MEMORY, "Nedostatek pameti. \n");
+      fatal_for_run(STATUS_NO_MEMORY, "Nedostatek pameti. \n");
     case NoMemoryMessage::general:
       break;
   }
-  fatal(STATUS_NO_MEMORY, "Chyba. Nedostatek pameti. \n");
+  fatal_for_run(STATUS_NO_MEMORY, "Chyba. Nedostatek pameti. \n");
 }
 
 void catch_allocation_failures() { std::set_new_handler(fail_no_memory); }

@@ -39,6 +39,9 @@ void say_table_loaded();
 // A part is about to be written to `path`; its encoding is printed as a
 // number (1 base64, 0 quoted-printable, 2 written as it stands).
 void say_writing(std::string_view path, Encoding encoding);
+// -n: a part was not written, as a file stands at `path` already (said
+// under --quiet too: the part is missing from the result).
+void say_kept_existing(std::string_view path);
 // --offline: the archive's main page is at `path` (said after its parts,
 // and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
@@ -75,6 +78,16 @@ inline constexpr UsageText OFFLINE{
     "soubory; nakonec vypise hlavni stranku"};
 inline constexpr UsageText JSON{
     "vypis a zapis jako JSON Lines pro skripty (viz manual)"};
+inline constexpr UsageText KEEP_GOING{
+    "archiv s chybou preskoci a pokracuje dalsim;\n"
+    "nakonec vypise pocty archivu"};
+inline constexpr UsageText NO_CLOBBER{
+    "existujici soubor nenahradi: s -a dalsi\n"
+    "volne jmeno -N, jinak cast preskoci"};
+inline constexpr UsageText ONLY{
+    "jen casti techto typu (image/*,text/css);\n"
+    "s -a nebo --offline",
+    "TYPY"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -110,6 +123,14 @@ bool flush_output_on_signal(int signal_number);
 using FatalHandler = void (*)(int status, std::string_view message);
 FatalHandler set_fatal_handler(FatalHandler handler);
 [[noreturn]] void fatal(int status, std::string_view message);
+// For a handler: true when the condition being handled ends the run
+// whatever archive comes next (the command line, the output directory, the
+// table, memory, standard output); false when it concerns one archive.
+[[nodiscard]] bool fatal_ends_run();
+// -k: a fatal condition's message said without ending the process, and the
+// line that ends the run: archives done and failed.
+void say_failure(std::string_view message);
+void say_batch_total(std::size_t done, std::size_t failed);
 
 // The fatal conditions, one function each.
 [[noreturn]] void fail_no_argument();
@@ -117,6 +138,9 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 // takes no value and was given one), or leaves out an option's value.
 [[noreturn]] void fail_bad_option(std::string_view option);
 [[noreturn]] void fail_option_value_missing(std::string_view option);
+// --only: a list without a "type/subtype" pattern, or given without -a.
+[[noreturn]] void fail_bad_type_list(std::string_view list);
+[[noreturn]] void fail_only_without_any_layout();
 [[noreturn]] void fail_cannot_open(std::string_view path);
 // The output directory (-C) can't be opened: missing, or not a directory.
 [[noreturn]] void fail_cannot_open_directory(std::string_view path);

@@ -1,5 +1,8 @@
 #include "extract.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,9 +21,11 @@
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
+#include "type_filter.h"
 
 void extract_parts(PartSource& source, DecodeTable& table, int root,
-                   OfflinePages* pages, const ManifestScope* json) {
+                   OfflinePages* pages, const ManifestScope* json,
+                   bool keep_existing) {
   DirectoryCache directories(root);
   SourcePart part;
   while (source.next(part)) {
@@ -51,8 +56,10 @@ void extract_parts(PartSource& source, DecodeTable& table, int root,
     Reach reach = Reach::failed;
     const int dir = directories.reach(part.directory, reach);
     if (reach == Reach::outside) fail_unsafe_path(part.path);
-    if (write_part(decoder, part.path, dir) != 0) fail_cannot_create();
-    if (hashed) say_part_record(*json, part, *hashed, false);
+    const int written = write_part(decoder, part.path, dir, keep_existing);
+    if (written == 1) say_kept_existing(part.path);
+    if (written < 0) fail_cannot_create();
+    if (hashed && written == 0) say_part_record(*json, part, *hashed, false);
   }
 }
 
@@ -93,6 +100,51 @@ void say_archive_record(std::string_view path, const MimeSource* mime,
   say_json_record(archive_record(facts));
 }
 
+// -n under -a: names are chosen before anything is written (a page's
+// links point at them), so a file already on disk takes the next "-N".
+// The write itself never replaces either, should one appear meanwhile.
+PartNameAllocator::Taken existing_files(const Options& options,
+                                        std::string_view path, int root) {
+  if (!options.no_clobber || options.list) return {};
+  std::string prefix;
+  if (options.dir_per_archive) prefix.append(archive_stem(path)).append("/");
+  return [prefix, root](const std::string& name) {
+    struct stat status {};
+    return ::fstatat(root, (prefix + name).c_str(), &status,
+                     AT_SYMLINK_NOFOLLOW) == 0;
+  };
+}
+
+// -k: a failure ends its archive, not the run. Its message is said as
+// usual and the archive's state (open files, pending temporary files) goes
+// as the stack unwinds; what no later archive could escape stays fatal.
+struct ArchiveFailed {
+  int status;
+};
+
+FatalHandler outer_handler = nullptr;
+
+[[noreturn]] void end_archive(int status, std::string_view message) {
+  if (fatal_ends_run()) {
+    set_fatal_handler(outer_handler);
+    fatal(status, message);
+  }
+  say_failure(message);
+  throw ArchiveFailed{status};
+}
+
+class KeepGoing {
+ public:
+  KeepGoing() { outer_handler = set_fatal_handler(end_archive); }
+  KeepGoing(const KeepGoing&) = delete;
+  KeepGoing& operator=(const KeepGoing&) = delete;
+  ~KeepGoing() { set_fatal_handler(outer_handler); }
+};
+
+void unpack_archive(const Options& options, std::string_view path,
+                    DecodeTable& table, int root, const std::string& shown_root,
+                    const TypeFilter* only);
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -108,6 +160,14 @@ int run(int argc, char** argv) {
   if (options.archives.empty()) fail_no_argument();
   // --json keeps standard output to its records.
   set_quiet(options.quiet || options.json);
+  // The office layout names no types: --only has nothing to go by there.
+  std::optional<TypeFilter> only;
+  if (options.only_given) {
+    if (!options.any_layout) fail_only_without_any_layout();
+    only = TypeFilter::parse(options.only);
+    if (!only) fail_bad_type_list(options.only);
+  }
+  const TypeFilter* filter = only ? &*only : nullptr;
   DecodeTable table{std::string(options.table)};
   // Opened once, before any archive: every part is written beneath it.
   const DirectoryFd root =
@@ -120,60 +180,87 @@ int run(int argc, char** argv) {
     if (shown_root.back() != '/') shown_root += '/';
   }
   const std::size_t count = options.archives.size();
+  std::size_t done = 0;
+  std::size_t failed = 0;
+  int status = STATUS_OK;
   for (std::size_t i = 0; i < count; ++i) {
     const std::string_view path = options.archives[i];
     // Only archive paths count, whatever options stand among them.
     say_progress(static_cast<int>(count - i), path);
-    std::optional<OfficeSource> office;
-    std::optional<MimeSource> mime;
-    std::optional<OfflinePages> pages;
-    PartSource* source = nullptr;
-    if (options.any_layout) {
-      source = &mime.emplace(std::string(path));
-      prepare_mime_table(table, options.table_given);
-      mime->read_as_rfc2045(is_rfc2045_table(table.table()));
-      if (options.offline) pages.emplace(mime->archive(), mime->names());
-    } else {
-      source = &office.emplace(open_archive(path));
-    }
-    OfflinePages* rewriting = pages ? &*pages : nullptr;
-    std::optional<ManifestScope> json;
-    if (options.json)
-      json.emplace(ManifestScope{mime ? &mime->archive() : nullptr,
-                                 options.list ? std::string() : shown_root});
-    if (options.list) {
-      ListTotal total;
-      if (json)
-        say_archive_record(path, mime ? &*mime : nullptr, "");
-      else
-        say_list_header();
-      list_parts(*source,
-                 options.any_layout ? *table.decoder() : counting_table(),
-                 total, rewriting, json ? &*json : nullptr);
-      if (!json) say_list_total(total.size, total.parts);
+    if (!options.keep_going) {
+      unpack_archive(options, path, table, root.get(), shown_root, filter);
       continue;
     }
-    int archive_root = root.get();
-    std::string root_path = shown_root;
-    ReachedDirectory own;
-    if (options.dir_per_archive) {
-      // The archive's own directory becomes the root its paths are checked
-      // against: a link in it can't lead to a sibling archive's files.
-      const std::string_view name = archive_stem(path);
-      own = reach_directory(root.get(), name, true);
-      if (own.result == Reach::outside) fail_unsafe_path(name);
-      if (own.result != Reach::reached) fail_cannot_make_directory(name);
-      archive_root = own.dir.get();
-      root_path.append(name).append("/");
+    try {
+      const KeepGoing keep_going;
+      unpack_archive(options, path, table, root.get(), shown_root, filter);
+      ++done;
+    } catch (const ArchiveFailed& failure) {
+      if (failed++ == 0) status = failure.status;
     }
-    if (json) {
-      json->prefix = root_path;
-      say_archive_record(path, mime ? &*mime : nullptr, root_path);
-    }
-    extract_parts(*source, table, archive_root, rewriting,
-                  json ? &*json : nullptr);
-    if (!json && pages && pages->main_page() < mime->names().size())
-      say_main_page(root_path + mime->names()[pages->main_page()]);
   }
-  return STATUS_OK;
+  if (options.keep_going) say_batch_total(done, failed);
+  return status;
 }
+
+namespace {
+
+// One archive: listed, or unpacked beneath `root`.
+void unpack_archive(const Options& options, std::string_view path,
+                    DecodeTable& table, int root, const std::string& shown_root,
+                    const TypeFilter* only) {
+  std::optional<OfficeSource> office;
+  std::optional<MimeSource> mime;
+  std::optional<OfflinePages> pages;
+  PartSource* source = nullptr;
+  if (options.any_layout) {
+    source =
+        &mime.emplace(std::string(path), existing_files(options, path, root));
+    if (only != nullptr) mime->keep_only(*only);
+    prepare_mime_table(table, options.table_given);
+    mime->read_as_rfc2045(is_rfc2045_table(table.table()));
+    if (options.offline) pages.emplace(mime->archive(), mime->names());
+  } else {
+    source = &office.emplace(open_archive(path));
+  }
+  OfflinePages* rewriting = pages ? &*pages : nullptr;
+  std::optional<ManifestScope> json;
+  if (options.json)
+    json.emplace(ManifestScope{mime ? &mime->archive() : nullptr,
+                               options.list ? std::string() : shown_root});
+  if (options.list) {
+    ListTotal total;
+    if (json)
+      say_archive_record(path, mime ? &*mime : nullptr, "");
+    else
+      say_list_header();
+    list_parts(*source,
+               options.any_layout ? *table.decoder() : counting_table(), total,
+               rewriting, json ? &*json : nullptr);
+    if (!json) say_list_total(total.size, total.parts);
+    return;
+  }
+  int archive_root = root;
+  std::string root_path = shown_root;
+  ReachedDirectory own;
+  if (options.dir_per_archive) {
+    // The archive's own directory becomes the root its paths are checked
+    // against: a link in it can't lead to a sibling archive's files.
+    const std::string_view name = archive_stem(path);
+    own = reach_directory(root, name, true);
+    if (own.result == Reach::outside) fail_unsafe_path(name);
+    if (own.result != Reach::reached) fail_cannot_make_directory(name);
+    archive_root = own.dir.get();
+    root_path.append(name).append("/");
+  }
+  if (json) {
+    json->prefix = root_path;
+    say_archive_record(path, mime ? &*mime : nullptr, root_path);
+  }
+  extract_parts(*source, table, archive_root, rewriting,
+                json ? &*json : nullptr, options.no_clobber);
+  if (!json && pages && pages->main_page() < mime->names().size())
+    say_main_page(root_path + mime->names()[pages->main_page()]);
+}
+
+}  // namespace

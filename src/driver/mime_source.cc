@@ -34,7 +34,8 @@ FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-MimeSource::MimeSource(const std::string& path)
+MimeSource::MimeSource(const std::string& path,
+                       const PartNameAllocator::Taken& taken)
     : path_(path), file_(open_regular_file(path)) {
   if (file_.get() < 0) fail_cannot_open(path);
   mime_ = parse_mime_archive(file_.get());
@@ -45,13 +46,27 @@ MimeSource::MimeSource(const std::string& path)
   // Every name is known before the first part is handed out: a page may
   // refer to parts that come after it.
   names_.reserve(mime_.leaves.size());
-  PartNameAllocator allocator;
+  PartNameAllocator allocator(taken);
   for (const MimeLeaf& leaf : mime_.leaves) {
     const PartNaming naming{leaf.location,     leaf.base_location,
                             leaf.content_id,   leaf.content_type,
                             names_.size() + 1, leaf.filename};
     names_.push_back(allocator.allocate(part_path(naming, stem, single)));
   }
+}
+
+void MimeSource::keep_only(const TypeFilter& filter) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < mime_.leaves.size(); ++i) {
+    if (!filter.keeps(mime_.leaves[i].content_type)) continue;
+    if (kept != i) {
+      mime_.leaves[kept] = std::move(mime_.leaves[i]);
+      names_[kept] = std::move(names_[i]);
+    }
+    ++kept;
+  }
+  mime_.leaves.resize(kept);
+  names_.resize(kept);
 }
 
 bool MimeSource::next(SourcePart& part) {

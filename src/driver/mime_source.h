@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "mime_archive.h"
+#include "part_names.h"
 #include "part_source.h"
 #include "text.h"
+#include "type_filter.h"
 
 // An open file, closed with its owner.
 class FileDescriptor {
@@ -31,12 +33,19 @@ class MimeSource final : public PartSource {
   // fatal, as in the default mode: a file that can't be opened or is no
   // regular file (-2), or has no MIME header at all (-3). Never waits for a
   // writer.
-  explicit MimeSource(const std::string& path);
+  // With `taken` (-n), a name that stands on disk is passed over.
+  explicit MimeSource(const std::string& path,
+                      const PartNameAllocator::Taken& taken = {});
 
   // Base64 bodies are read as MIME reads them (bytes outside the RFC 2045
   // alphabet skipped, padding ends the data): for a run that decodes with
   // that alphabet.
   void read_as_rfc2045(bool on) { rfc2045_ = on; }
+
+  // --only: the parts whose type `filter` does not keep are left out, as
+  // if the archive did not hold them; the others keep the names they had.
+  // Before the first part is handed out.
+  void keep_only(const TypeFilter& filter);
 
   bool next(SourcePart& part) override;
   std::string_view read_body() override;

@@ -36,6 +36,11 @@ constexpr std::array ROWS{
               &usage::ANY_LAYOUT},
     OptionRow{0, "offline", &Options::offline, nullptr, &usage::OFFLINE},
     OptionRow{0, "json", &Options::json, nullptr, &usage::JSON},
+    OptionRow{'k', "keep-going", &Options::keep_going, nullptr,
+              &usage::KEEP_GOING},
+    OptionRow{'n', "no-clobber", &Options::no_clobber, nullptr,
+              &usage::NO_CLOBBER},
+    OptionRow{0, "only", &Options::only_given, &Options::only, &usage::ONLY},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };

@@ -15,6 +15,10 @@ struct Options {
   bool any_layout = false;                 // -a, --any-layout
   bool offline = false;                    // --offline (implies -a)
   bool json = false;                       // --json
+  bool keep_going = false;                 // -k, --keep-going
+  bool no_clobber = false;                 // -n, --no-clobber
+  std::string_view only;                   // --only TYPES
+  bool only_given = false;                 // --only named the types
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

@@ -517,6 +517,7 @@ std::string PartNameAllocator::free_variant(const std::string& path,
     std::string candidate = with_suffix(path, k++);
     if (files_.contains(candidate)) continue;
     if (!as_directory && directories_.contains(candidate)) continue;
+    if (!as_directory && on_disk(candidate)) continue;
     return candidate;
   }
 }
@@ -535,7 +536,7 @@ std::string PartNameAllocator::allocate(std::string path) {
     path.replace(0, slash, renamed->second);
     slash = renamed->second.size();
   }
-  if (files_.contains(path) || directories_.contains(path))
+  if (files_.contains(path) || directories_.contains(path) || on_disk(path))
     path = free_variant(path, false);
   for (std::size_t slash = path.rfind('/'); slash != std::string::npos;
        slash = slash == 0 ? std::string::npos : path.rfind('/', slash - 1)) {

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 // Longest name component and longest relative path handed out. The path
 // keeps room below PATH_MAX for the output directory's own prefix and for
@@ -71,6 +73,12 @@ std::string part_path(const PartNaming& part, std::string_view archive_stem,
 // constant time per name, however many parts share one.
 class PartNameAllocator {
  public:
+  // -n: `taken` tells whether a file path already stands on disk; such a
+  // name is passed over like one already given.
+  using Taken = std::function<bool(const std::string&)>;
+  PartNameAllocator() = default;
+  explicit PartNameAllocator(Taken taken) : taken_(std::move(taken)) {}
+
   std::string allocate(std::string path);
 
  private:
@@ -78,6 +86,11 @@ class PartNameAllocator {
   std::unordered_set<std::string> directories_;
   std::unordered_map<std::string, std::size_t> next_suffix_;
   std::unordered_map<std::string, std::string> renamed_directories_;
+  Taken taken_;
+
+  [[nodiscard]] bool on_disk(const std::string& path) const {
+    return taken_ && taken_(path);
+  }
 
   std::string free_variant(const std::string& path, bool as_directory);
 };

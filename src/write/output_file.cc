@@ -145,9 +145,11 @@ PendingFile::Commit PendingFile::commit(const char* name) {
     discard();
     return Commit::write_failed;
   }
-  if (::renameat(dir_, name_, dir_, name) != 0) {
+  const unsigned flags = keep_existing_ ? RENAME_NOREPLACE : 0;
+  if (::renameat2(dir_, name_, dir_, name, flags) != 0) {
+    const bool exists = keep_existing_ && errno == EEXIST;
     discard();
-    return Commit::cannot_replace;
+    return exists ? Commit::exists : Commit::cannot_replace;
   }
   disarm_cleanup();
   pending_ = false;
@@ -197,6 +199,10 @@ PendingFile::Commit PendingFile::commit_into(int dir, const char* name) {
     // with no name of its own in between.
     const int error = link_anonymous(fd_, dir, name);
     if (error == 0) return close_linked(dir, name);
+    if (error == EEXIST && keep_existing_) {
+      discard();
+      return Commit::exists;
+    }
     if (error != EEXIST) return copy_into(dir, name, error == EXDEV);
   }
   if (link_into(dir)) return commit(name);
@@ -229,6 +235,7 @@ PendingFile::Commit PendingFile::copy_into(int dir, const char* name,
     pending_ = false;
   }
   PendingFile target(dir, anonymous ? Where::anonymous : Where::named);
+  target.keep_existing_ = keep_existing_;
   if (!target.is_open()) {
     discard();
     return Commit::cannot_create;

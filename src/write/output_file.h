@@ -27,7 +27,15 @@ class PendingFile {
   // Writes every byte; false when the file system refused some.
   bool write(const void* bytes, std::size_t count);
 
-  enum class Commit { done, write_failed, cannot_replace, cannot_create };
+  enum class Commit {
+    done,
+    write_failed,
+    cannot_replace,
+    cannot_create,
+    exists  // something stands at the name and keep_existing() was asked
+  };
+  // -n: the commits below never replace what stands at the name.
+  void keep_existing() { keep_existing_ = true; }
   // Closes the file and renames it over `name` in the directory: a link,
   // FIFO or device there is replaced, never opened. On failure the
   // temporary file is gone and whatever stood at `name` is untouched.
@@ -54,6 +62,7 @@ class PendingFile {
   int dir_;
   int fd_ = -1;
   bool pending_ = false;  // the temporary name exists (or may)
+  bool keep_existing_ = false;
   char name_[48] = {};
 };
 

@@ -30,7 +30,8 @@ void PartDecoder::finish() {
   if (decoding && encoding != Encoding::as_is) stream.finish(*front);
 }
 
-int write_part(PartDecoder& decoder, const std::string& path, int dir) {
+int write_part(PartDecoder& decoder, const std::string& path, int dir,
+               bool keep_existing) {
   say_writing(path, decoder.encoding);
   if (dir < 0) return -1;
   PendingFile& file = decoder.sink.file;
@@ -46,10 +47,13 @@ int write_part(PartDecoder& decoder, const std::string& path, int dir) {
     fail_write(path);
   }
   decoder.held_signal.release();
+  if (keep_existing) file.keep_existing();
   const std::string_view name = leaf_name(path);
   switch (file.commit_into(dir, path.c_str() + (path.size() - name.size()))) {
     case PendingFile::Commit::done:
       return 0;
+    case PendingFile::Commit::exists:
+      return 1;
     case PendingFile::Commit::write_failed:
       fail_write(path);
     case PendingFile::Commit::cannot_replace:

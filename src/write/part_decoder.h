@@ -52,7 +52,8 @@ struct PartDecoder {
 
 // Prints "Zapis souboru" and puts the decoded body at `path`: 0 when
 // written, -1 when the file can't be created or can't replace what stands
-// there. A failed write is fatal. `dir` is the open directory of `path` (-1
-// when it couldn't be reached); the file is renamed over the last component
-// of `path` there.
-int write_part(PartDecoder& decoder, const std::string& path, int dir);
+// there, 1 when `keep_existing` (-n) left what stands there in place. A failed
+// write is fatal. `dir` is the open directory of `path` (-1 when it couldn't be
+// reached); the file is renamed over the last component of `path` there.
+int write_part(PartDecoder& decoder, const std::string& path, int dir,
+               bool keep_existing = false);

@@ -88,6 +88,35 @@ TEST(MessagesTest, OutOfMemoryTakesTheMessageOfItsScope) {
   EXPECT_EQ(outcome.fatal->message, "Chyba. Nedostatek pameti. \n");
 }
 
+// -k goes on past the conditions of one archive and ends the run on those
+// no later archive could escape.
+TEST(MessagesTest, FatalConditionsSayWhetherTheyEndTheRun) {
+  const ThrowOnFatal fatal;
+  const struct {
+    void (*fail)();
+    bool ends_run;
+  } cases[] = {
+      {[] { fail_cannot_open("a.mht"); }, false},
+      {[] { fail_part_format(); }, false},
+      {[] { fail_not_mime("a.mht"); }, false},
+      {[] { fail_unsafe_path("../x"); }, false},
+      {[] { fail_write("x"); }, false},
+      {[] { fail_cannot_create(); }, false},
+      {[] { fail_no_memory(); }, true},
+      {[] { fail_table_missing("base64.conf"); }, true},
+      {[] { fail_cannot_open_directory("d"); }, true},
+      {[] { fail_output_lost(); }, true},
+      {[] { fail_header(); }, false},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = run_captured(c.fail);
+    ASSERT_TRUE(outcome.fatal.has_value());
+    EXPECT_EQ(fatal_ends_run(), c.ends_run);
+  }
+  EXPECT_EQ(run_captured([] { say_batch_total(3, 1); }).out,
+            "Archivu zpracovano: 3, s chybou: 1\n");
+}
+
 // Every UTF-8 boundary case: what stays and what becomes "?", byte by byte.
 TEST(MessagesTest, TerminalSafeNames) {
   const struct {

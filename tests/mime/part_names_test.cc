@@ -196,6 +196,18 @@ TEST(PartNameAllocator, NeverGivesOneNameTwice) {
   EXPECT_EQ(names.allocate(longest).size(), MAX_COMPONENT_BYTES);
 }
 
+// -n: a name on disk is passed over like one already given, its variants
+// too; one that is free on disk is kept.
+TEST(PartNameAllocator, PassesOverNamesOnDisk) {
+  PartNameAllocator names([](const std::string& path) {
+    return path == "a.png" || path == "a-2.png" || path == "d/x.css";
+  });
+  EXPECT_EQ(names.allocate("a.png"), "a-3.png");
+  EXPECT_EQ(names.allocate("a.png"), "a-4.png");
+  EXPECT_EQ(names.allocate("d/x.css"), "d/x-2.css");
+  EXPECT_EQ(names.allocate("b.png"), "b.png");
+}
+
 TEST(PartNameAllocator, KeepsSiblingsInOneRenamedDirectory) {
   PartNameAllocator names;
   EXPECT_EQ(names.allocate("h/items"), "h/items");

@@ -93,6 +93,32 @@ TEST_F(PendingFileTest, CommitReplacesWhateverStandsThere) {
   ::umask(mask);
 }
 
+// -n: whatever stands at the name stays, whichever way the file gets there
+// (renamed from its own name, or linked from an anonymous one).
+TEST_F(PendingFileTest, KeepExistingNeverReplaces) {
+  write_file("file", "old");
+  fs::create_symlink("../outside/ghost", "link");
+  fs::create_directory("dir");
+  for (const char* name : {"file", "link", "dir", "free"}) {
+    SCOPED_TRACE(name);
+    PendingFile named(here_.get());
+    ASSERT_TRUE(named.write("new", 3));
+    named.keep_existing();
+    PendingFile anonymous(here_.get(), PendingFile::InRoot{});
+    ASSERT_TRUE(anonymous.write("new", 3));
+    anonymous.keep_existing();
+    const bool free = std::string(name) == "free";
+    EXPECT_EQ(anonymous.commit_into(here_.get(), name),
+              free ? PendingFile::Commit::done : PendingFile::Commit::exists);
+    EXPECT_EQ(named.commit(name), PendingFile::Commit::exists);
+  }
+  EXPECT_EQ(listing(),
+            (std::map<std::string, std::string>{{"file", "old"},
+                                                {"link", "-> ../outside/ghost"},
+                                                {"dir", "/"},
+                                                {"free", "new"}}));
+}
+
 TEST_F(PendingFileTest, FailureLeavesWhatWasThere) {
   fs::create_directory("taken");
   write_file("taken/inner", "i");
