@@ -457,6 +457,13 @@ void hint_any_layout(std::string_view path) {
   say_on_stderr(message);
 }
 
+void note_no_main_page(std::string_view path) {
+  std::string message = "Poznamka: archiv ";
+  message.append(terminal_safe_name(path));
+  message.append(" nema stranku HTML, jeden soubor nevznikne.\n");
+  say_on_stderr(message);
+}
+
 void note_charset_not_rewritten(std::string_view path,
                                 std::string_view charset) {
   std::string message = "Poznamka: odkazy v souboru ";

@@ -69,6 +69,9 @@ inline constexpr UsageText ANY_LAYOUT{
 inline constexpr UsageText OFFLINE{
     "jako -a a odkazy stranek vedou na zapsane\n"
     "soubory; nakonec vypise hlavni stranku"};
+inline constexpr UsageText SINGLE_FILE{
+    "jako -a a z kazdeho archivu jedna stranka\n"
+    "HTML s castmi uvnitr (report.mht do report.html)"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -145,6 +148,8 @@ void hint_any_layout(std::string_view path);
 // UTF-7, ISO-2022, EBCDIC) is written with its references as they were.
 void note_charset_not_rewritten(std::string_view path,
                                 std::string_view charset);
+// --single-file: the archive holds no HTML page to write.
+void note_no_main_page(std::string_view path);
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

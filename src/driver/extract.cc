@@ -15,6 +15,7 @@
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
+#include "single_file.h"
 
 void extract_parts(PartSource& source, DecodeTable& table, int root,
                    OfflinePages* pages) {
@@ -111,6 +112,10 @@ int run(int argc, char** argv) {
       source = &office.emplace(open_archive(path));
     }
     OfflinePages* rewriting = pages ? &*pages : nullptr;
+    if (options.single_file && options.list) {
+      list_single_file(*mime, table);
+      continue;
+    }
     if (options.list) {
       ListTotal total;
       say_list_header();
@@ -132,6 +137,10 @@ int run(int argc, char** argv) {
       if (own.result != Reach::reached) fail_cannot_make_directory(name);
       archive_root = own.dir.get();
       root_path.append(name).append("/");
+    }
+    if (options.single_file) {
+      write_single_file(*mime, table, archive_root, root_path);
+      continue;
     }
     extract_parts(*source, table, archive_root, rewriting);
     if (pages && pages->main_page() < mime->names().size())

@@ -35,6 +35,8 @@ constexpr std::array ROWS{
     OptionRow{'a', "any-layout", &Options::any_layout, nullptr,
               &usage::ANY_LAYOUT},
     OptionRow{0, "offline", &Options::offline, nullptr, &usage::OFFLINE},
+    OptionRow{0, "single-file", &Options::single_file, nullptr,
+              &usage::SINGLE_FILE},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };
@@ -112,7 +114,7 @@ Options parse_options(int argc, char** argv) {
     }
     if (options.help || options.version) return options;
   }
-  if (options.offline) options.any_layout = true;
+  if (options.offline || options.single_file) options.any_layout = true;
   // Whatever follows "--" is a path.
   for (int i = optind; i < argc; ++i) options.archives.emplace_back(argv[i]);
   return options;

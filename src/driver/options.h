@@ -14,6 +14,7 @@ struct Options {
   bool quiet = false;                      // -q, --quiet
   bool any_layout = false;                 // -a, --any-layout
   bool offline = false;                    // --offline (implies -a)
+  bool single_file = false;                // --single-file (implies -a)
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

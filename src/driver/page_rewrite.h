@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mime_archive.h"
@@ -22,6 +23,12 @@ class RewritingSink final : public DecodeSink {
   void put(const char* bytes, std::size_t count) override;
   // The page has ended: what the rewriter still holds goes out.
   void finish();
+  void expand_with(ReplacementExpander expand) {
+    rewriter_.expand_with(std::move(expand));
+  }
+  void resolve_links_with(ReferenceResolver resolve) {
+    rewriter_.resolve_links_with(std::move(resolve));
+  }
   [[nodiscard]] const RewriteReport& report() const {
     return rewriter_.report();
   }

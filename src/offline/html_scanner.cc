@@ -476,10 +476,18 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
                   a.quoted);
         continue;
       }
+      const bool anchor = tag_name == "a" || tag_name == "area";
+      if (what == AttributeKind::link ||
+          (anchor && what == AttributeKind::url && name == "href")) {
+        if (what == AttributeKind::link && !sink.has_base()) continue;
+        const DecodedText value =
+            decode_units(units, a.value_begin, a.value_end, true);
+        sink.link(value, 0, value.text().size());
+        continue;
+      }
       switch (what) {
         case AttributeKind::link:
-          if (!sink.has_base()) break;
-          [[fallthrough]];
+          break;
         case AttributeKind::url: {
           const DecodedText value =
               decode_units(units, a.value_begin, a.value_end, true);

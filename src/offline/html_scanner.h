@@ -39,6 +39,10 @@ class MarkupSink : public ReferenceSink {
                     std::size_t end, bool quoted) = 0;
   // A <base> tag too long to be read: nothing after it can be rewritten.
   virtual void unreadable_base() = 0;
+  // A reference that only leads elsewhere when followed (<a href>, <area
+  // href>, form actions and the like), text()[begin, end) of `text`.
+  virtual void link(const DecodedText& text, std::size_t begin,
+                    std::size_t end) = 0;
   // Whether references are read against a <base href>.
   [[nodiscard]] virtual bool has_base() const = 0;
   // A start tag's attributes are about to be read; then each crossorigin

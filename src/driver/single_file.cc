@@ -1,0 +1,172 @@
+#include "single_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "archive_reader.h"
+#include "archive_stem.h"
+#include "base64_encoder.h"
+#include "messages.h"
+#include "page_rewrite.h"
+#include "part_decoder.h"
+#include "path_guard.h"
+#include "transfer_encoding.h"
+
+namespace {
+
+// A byte a media type or charset may hold inside a data: URI: one that
+// ends no attribute, srcset candidate or CSS token, and escapes nothing.
+bool token_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9') || c == '!' || c == '#' || c == '$' ||
+         c == '^' || c == '_' || c == '.' || c == '+' || c == '-';
+}
+
+bool is_token(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text)
+    if (!token_byte(c)) return false;
+  return true;
+}
+
+// "type/subtype" as the archive says it when it is one, else the type any
+// browser takes for unknown bytes.
+std::string media_type(std::string_view type) {
+  if (type.empty()) return "text/plain";
+  const std::size_t slash = type.find('/');
+  if (slash == std::string_view::npos || !is_token(type.substr(0, slash)) ||
+      !is_token(type.substr(slash + 1)))
+    return "application/octet-stream";
+  return std::string(type);
+}
+
+// Hands what a DecodeSink is given on to a ByteSink.
+class ByteSinkAdapter final : public DecodeSink {
+ public:
+  explicit ByteSinkAdapter(const ByteSink& write) : write_(write) {}
+  void put(const char* bytes, std::size_t count) override {
+    if (count > 0) write_({bytes, count});
+  }
+
+ private:
+  const ByteSink& write_;
+};
+
+}  // namespace
+
+std::string single_file_name(std::string_view archive_path) {
+  return std::string(archive_stem(archive_path)).append(".html");
+}
+
+SingleFile::SingleFile(const MimeSource& source, const Base64Decoder& base64)
+    : source_(source),
+      base64_(base64),
+      links_(source.archive(), source.names()),
+      seen_(source.archive().leaves.size(), false) {
+  links_.answer_with_parts(true);
+}
+
+RewriteReport SingleFile::write(DecodeSink& out) {
+  const std::size_t page = main_page();
+  const MimeLeaf& leaf = source_.archive().leaves[page];
+  RewritingSink rewriting(
+      PartSyntax::html, leaf.charset,
+      [this, page](std::string_view reference, std::string_view base) {
+        return links_.resolve(page, reference, base);
+      },
+      out);
+  rewriting.expand_with([this](std::string_view key, const ByteSink& write) {
+    write_data_uri(std::stoul(std::string(key)), write);
+  });
+  rewriting.resolve_links_with(
+      [this, page](std::string_view reference, std::string_view base) {
+        return links_.absolute_link(page, reference, base);
+      });
+  decode_part(page, page_block_, rewriting);
+  rewriting.finish();
+  return rewriting.report();
+}
+
+void SingleFile::write_data_uri(std::size_t index, const ByteSink& write) {
+  const MimeLeaf& leaf = source_.archive().leaves[index];
+  std::string head = "data:" + media_type(leaf.content_type);
+  // Text is read in the charset it was written in.
+  if (leaf.content_type.starts_with("text/") && is_token(leaf.charset))
+    head.append(";charset=").append(leaf.charset);
+  head.append(";base64,");
+  write(head);
+  ByteSinkAdapter adapter(write);
+  Base64EncodingSink encoder(adapter);
+  decode_part(index, part_block_, encoder);
+  encoder.finish();
+  if (!seen_[index]) {
+    seen_[index] = true;
+    inlined_.push_back({index, encoder.taken()});
+  }
+}
+
+void SingleFile::decode_part(std::size_t index, Text& block, DecodeSink& sink) {
+  const MimeLeaf& leaf = source_.archive().leaves[index];
+  const Encoding encoding = encoding_named(leaf.transfer_encoding);
+  const bool base64 = encoding == Encoding::base64;
+  StreamDecoder decoder(base64 ? &base64_ : nullptr, vector_level(),
+                        base64 && source_.reads_rfc2045() ? Base64Input::rfc2045
+                                                          : Base64Input::table);
+  if (block.capacity() == 0) block.reserve_more(READ_BLOCK);
+  std::uint64_t done = 0;
+  while (done < leaf.body_length) {
+    std::uint64_t count = leaf.body_length - done;
+    if (count > READ_BLOCK) count = READ_BLOCK;
+    const ssize_t got = ::pread(source_.file(), block.data(), count,
+                                static_cast<off_t>(leaf.body_offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail_cannot_open(source_.path());
+    // A file that shrank under us ends the body where it ends.
+    if (got == 0) break;
+    done += static_cast<std::uint64_t>(got);
+    const std::string_view run(block.data(), static_cast<std::size_t>(got));
+    if (encoding == Encoding::as_is)
+      sink.put(run.data(), run.size());
+    else
+      decoder.feed(run, sink);
+  }
+  if (encoding != Encoding::as_is) decoder.finish(sink);
+}
+
+void write_single_file(const MimeSource& source, DecodeTable& table, int root,
+                       const std::string& shown_root) {
+  SingleFile single(source, *table.decoder());
+  const std::size_t page = single.main_page();
+  if (page >= source.names().size()) {
+    note_no_main_page(source.path());
+    return;
+  }
+  const std::string name = single_file_name(source.path());
+  PartDecoder file(Encoding::as_is, table, root);
+  const RewriteReport report = single.write(file.sink);
+  if (report.status == RewriteStatus::unsupported_charset)
+    note_charset_not_rewritten(source.names()[page], report.charset);
+  check_part_path(name);
+  if (write_part(file, name, root) != 0) fail_cannot_create();
+  say_main_page(shown_root + name);
+}
+
+void list_single_file(const MimeSource& source, DecodeTable& table) {
+  SingleFile single(source, *table.decoder());
+  say_list_header();
+  CountingSink size;
+  if (single.main_page() < source.names().size()) single.write(size);
+  for (const SingleFile::Inlined& part : single.inlined())
+    say_list_entry(
+        part.size,
+        encoding_named(source.archive().leaves[part.part].transfer_encoding),
+        source.names()[part.part], false);
+  if (single.main_page() >= source.names().size()) {
+    say_list_total(0, 0);
+    return;
+  }
+  const std::string name = single_file_name(source.path());
+  say_list_entry(size.count(), Encoding::as_is, name, false);
+  say_list_total(size.count(), 1);
+}

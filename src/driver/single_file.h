@@ -1,0 +1,66 @@
+// --single-file: an archive's main page as one HTML file, every part it
+// refers to written inline as a data: URI, streamed from the archive.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base64_decoder.h"
+#include "decode_table.h"
+#include "mime_source.h"
+#include "offline_links.h"
+#include "reference_rewriter.h"
+#include "stream_decoder.h"
+#include "text.h"
+
+// The file the single page of `archive_path` is written to: its stem and
+// ".html" ("report.mht" gives "report.html").
+std::string single_file_name(std::string_view archive_path);
+
+class SingleFile {
+ public:
+  // `source` (its names made) and `base64` (the table base64 bodies decode
+  // with) must outlive it.
+  SingleFile(const MimeSource& source, const Base64Decoder& base64);
+
+  // The part written as the page; npos when the archive has none.
+  [[nodiscard]] std::size_t main_page() const { return links_.main_page(); }
+
+  // Writes the page into `out`. Constant memory whatever the parts' sizes.
+  RewriteReport write(DecodeSink& out);
+
+  struct Inlined {
+    std::size_t part;
+    std::uint64_t size;  // decoded bytes
+  };
+  // Each part inlined, once, in the order first inlined.
+  [[nodiscard]] const std::vector<Inlined>& inlined() const { return inlined_; }
+
+ private:
+  const MimeSource& source_;
+  const Base64Decoder& base64_;
+  OfflineLinks links_;
+  std::vector<Inlined> inlined_;
+  std::vector<bool> seen_;
+  // Bytes read back from the archive: the page's, and an inlined part's
+  // while the page waits.
+  Text page_block_;
+  Text part_block_;
+
+  // Part `index`'s decoded body into `sink`, read through `block`.
+  void decode_part(std::size_t index, Text& block, DecodeSink& sink);
+  // Part `index` as a data: URI, into `write`.
+  void write_data_uri(std::size_t index, const ByteSink& write);
+};
+
+// Writes the single file of `source` beneath the open directory `root`
+// (shown as the prefix `shown_root`), says "Zapis souboru" and names it as
+// the main page; `table` is the run's, already chosen.
+void write_single_file(const MimeSource& source, DecodeTable& table, int root,
+                       const std::string& shown_root);
+
+// -l: each part the single file would hold inline, then the file itself.
+void list_single_file(const MimeSource& source, DecodeTable& table);
