@@ -48,7 +48,8 @@ _mimeunpack() {
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-C --directory -d --dir-per-archive
-      -t --table -l --list -q --quiet -a --any-layout --offline -h --help
+      -t --table -l --list -q --quiet -a --any-layout --offline
+      --single-file -h --help
       -V --version --' -- "$cur")
     return
   fi

@@ -1,0 +1,157 @@
+"""End to end: --single-file writes an archive's main page as one HTML file,
+every part it refers to inline as a data: URI of the part's decoded bytes
+(base64 as Python writes it), links and anything not in the archive as
+they were, and says where the file is.
+
+Run: python3 test_single_file.py [path/to/mimeunpack]
+"""
+
+import base64
+import binascii
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import harness as h  # noqa: E402
+from harness import progress  # noqa: E402
+
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(range(256))
+CSS = b"body{background:url(bg.png)}\r\n"
+
+
+def part(ctype, encoding, location, body):
+    """A part whose body is encoded here, as Python's modules encode it."""
+    if encoding == b"base64":
+        body = base64.encodebytes(body).replace(b"\n", b"\r\n")
+    elif encoding == b"quoted-printable":
+        body = binascii.b2a_qp(body.replace(b"\r\n", b"\n"), istext=True)
+        body = body.replace(b"\n", b"\r\n")
+    return (b"Content-Type: " + ctype + b"\r\nContent-Transfer-Encoding: " +
+            encoding + b"\r\nContent-Location: " + location + b"\r\n\r\n" +
+            body + b"\r\n")
+
+
+def mime(*parts):
+    out = (b"MIME-Version: 1.0\r\nContent-Type: multipart/related; "
+           b'type="text/html"; boundary="--b--"\r\n\r\n')
+    for p in parts:
+        out += b"----b--\r\n" + p
+    return out + b"----b----\r\n"
+
+
+def data_uri(ctype, body):
+    return b"data:" + ctype + b";base64," + base64.b64encode(body)
+
+
+def page_archive(page, *more, charset=b"utf-8"):
+    return mime(part(b"text/html; charset=" + charset, b"quoted-printable",
+                     b"https://ex.example/dir/index.html", page), *more)
+
+
+STYLE = part(b"text/css", b"base64", b"https://ex.example/dir/s.css", CSS)
+IMAGE = part(b"image/png", b"base64", b"https://ex.example/img/a.png", PNG)
+LATIN = part(b"text/css; charset=iso-8859-2", b"quoted-printable",
+             b"https://ex.example/dir/l.css", b"p:before{content:'\xb9'}")
+
+# name, page, more parts, expected page with data: URIs (None: as it was)
+ROWS = [
+    ("stylesheet, picture, srcset, style attribute",
+     b'<link rel=stylesheet href="s.css"><img src="../img/a.png" '
+     b'srcset="/img/a.png 2x, https://other.example/x.png 3x">'
+     b"<p style='background:url(../img/a.png#f)'>",
+     [STYLE, IMAGE],
+     b'<link rel=stylesheet href="' + data_uri(b"text/css", CSS) +
+     b'"><img src="' + data_uri(b"image/png", PNG) + b'" srcset="' +
+     data_uri(b"image/png", PNG) + b' 2x, https://other.example/x.png 3x">'
+     b"<p style='background:url(" + data_uri(b"image/png", PNG) + b"#f)'>"),
+    ("a text part keeps its charset",
+     b"<link rel=stylesheet href=l.css>", [LATIN],
+     b"<link rel=stylesheet href=" +
+     data_uri(b"text/css;charset=iso-8859-2", b"p:before{content:'\xb9'}") +
+     b">"),
+    ("links and what the archive lacks stay",
+     b'<a href="../img/a.png">x</a><img src="b.png"><area href=s.css>',
+     [STYLE, IMAGE], None),
+    ("a type that could break out of the attribute is not written",
+     b'<img src="t.bin">',
+     [part(b'image/x&quot"', b"base64", b"https://ex.example/dir/t.bin",
+           b"\x00\x01")],
+     b'<img src="' + data_uri(b"application/octet-stream", b"\x00\x01") +
+     b'">'),
+    ("names from the archive are never paths",
+     b'<img src="../../../../etc/x.png"><img src="/tmp/y.png">',
+     [part(b"image/png", b"base64", b"https://ex.example/etc/x.png", PNG),
+      part(b"image/png", b"base64", b"../../../tmp/y.png", PNG)],
+     b'<img src="' + data_uri(b"image/png", PNG) + b'"><img src="/tmp/y.png">'),
+]
+
+
+def run(archive, args=("--single-file",), name=b"t.mht", **kw):
+    return h.run({name.decode(): archive},
+                 args=list(args) + [name.decode()], conf=None, **kw)
+
+
+class SingleFile(unittest.TestCase):
+
+    def test_rows(self):
+        for name, page, more, expected in ROWS:
+            with self.subTest(name):
+                r = run(page_archive(page, *more))
+                self.assertEqual(r.status, 0, r.stderr)
+                self.assertEqual(r.created(),
+                                 {"t.html": page if expected is None
+                                  else expected})
+                self.assertEqual(r.stdout, progress(1, "t.mht") +
+                                 b"Zapis souboru t.html, enc: 2\n"
+                                 b"Hlavni stranka: t.html\n")
+
+    def test_base_is_dropped_and_links_made_absolute(self):
+        page = (b'<base href="https://ex.example/dir/"><a href="x.html">'
+                b'</a><img src="../img/a.png">')
+        r = run(page_archive(page, IMAGE))
+        self.assertEqual(r.created()["t.html"],
+                         b'<base href=""><a href="https://ex.example/dir/'
+                         b'x.html"></a><img src="' +
+                         data_uri(b"image/png", PNG) + b'">')
+
+    def test_directory_options_quiet_and_list(self):
+        archive = page_archive(b"<img src=../img/a.png>", IMAGE)
+        r = run(archive, args=("--single-file", "-d", "-C", "out"),
+                files={"out/keep": b"k"})
+        self.assertEqual(set(r.created()), {"out/t", "out/t/t.html"})
+        self.assertIn(b"Hlavni stranka: out/t/t.html\n", r.stdout)
+        r = run(archive, args=("--single-file", "-q"))
+        # As under --offline, -q keeps the line that names the page.
+        self.assertEqual(r.stdout, b"Hlavni stranka: t.html\n")
+        self.assertEqual(set(r.created()), {"t.html"})
+        size = len(b"<img src=" + data_uri(b"image/png", PNG) + b">")
+        r = run(archive, args=("--single-file", "-l"))
+        self.assertEqual(r.created(), {})
+        self.assertEqual(
+            r.stdout, progress(1, "t.mht") +
+            b"   Velikost  Kodovani          Cesta\n"
+            b"-----------  ----------------  -----\n" +
+            b"%11d  base64            ex.example/img/a.png\n" % len(PNG) +
+            b"%11d  bez dekodovani    t.html\n" % size +
+            b"-----------                    -----\n" +
+            b"%11d                    1 cast\n" % size)
+
+    def test_an_archive_without_a_page_writes_nothing(self):
+        r = run(mime(IMAGE))
+        self.assertEqual(r.status, 0)
+        self.assertEqual(r.created(), {})
+        self.assertIn(b"nema stranku HTML", r.stderr)
+
+    def test_a_large_part_streams_through(self):
+        big = os.urandom(3 * 1024 * 1024 + 1)
+        r = run(page_archive(b"<img src=../img/a.png>",
+                             part(b"image/png", b"base64",
+                                  b"https://ex.example/img/a.png", big)))
+        self.assertEqual(r.created()["t.html"],
+                         b"<img src=" + data_uri(b"image/png", big) + b">")
+
+
+if __name__ == "__main__":
+    h.main()
