@@ -464,6 +464,15 @@ void note_no_main_page(std::string_view path) {
   say_on_stderr(message);
 }
 
+void note_cycle_kept(std::string_view archive, std::string_view part) {
+  std::string message = "Poznamka: v archivu ";
+  message.append(terminal_safe_name(archive));
+  message.append(" odkazuje ");
+  message.append(terminal_safe_name(part));
+  message.append(" sam na sebe, odkaz zustava.\n");
+  say_on_stderr(message);
+}
+
 void note_charset_not_rewritten(std::string_view path,
                                 std::string_view charset) {
   std::string message = "Poznamka: odkazy v souboru ";

@@ -150,6 +150,9 @@ void note_charset_not_rewritten(std::string_view path,
                                 std::string_view charset);
 // --single-file: the archive holds no HTML page to write.
 void note_no_main_page(std::string_view path);
+// --single-file: a page or stylesheet refers to one it is inside of; that
+// reference stays as it was (said once per archive).
+void note_cycle_kept(std::string_view archive, std::string_view part);
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

@@ -113,7 +113,7 @@ int run(int argc, char** argv) {
     }
     OfflinePages* rewriting = pages ? &*pages : nullptr;
     if (options.single_file && options.list) {
-      list_single_file(*mime, table);
+      list_single_file(*mime, table, root.get());
       continue;
     }
     if (options.list) {

@@ -1,12 +1,16 @@
 #include "single_file.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <optional>
 
 #include "archive_reader.h"
 #include "archive_stem.h"
 #include "base64_encoder.h"
+#include "file_open.h"
 #include "messages.h"
 #include "page_rewrite.h"
 #include "part_decoder.h"
@@ -53,38 +57,124 @@ class ByteSinkAdapter final : public DecodeSink {
   const ByteSink& write_;
 };
 
+// Pages and stylesheets rewritten one inside another at most: each level
+// holds a read block and a token of its own. A part deeper than that is
+// inlined as it stands.
+constexpr std::size_t MAX_DEPTH = 5;
+
+// The part a marked answer or an expander's key names.
+std::size_t part_of(std::string_view key) {
+  if (key.starts_with(INLINE_MARK)) key.remove_prefix(1);
+  std::size_t part = 0;
+  for (const char c : key) part = part * 10 + static_cast<std::size_t>(c - '0');
+  return part;
+}
+
+// An unnamed file for a rewritten part, written in blocks and read back.
+class ScratchFile final : public DecodeSink {
+ public:
+  explicit ScratchFile(int dir)
+      : fd_(openat_retrying(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)) {
+    if (fd_ < 0)
+      fd_ = open_retrying(P_tmpdir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    buffer_.reserve(BUFFER);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] int get() const { return fd_; }
+
+  void put(const char* bytes, std::size_t count) override {
+    if (buffer_.size() + count > BUFFER) flush();
+    if (count >= BUFFER)
+      write_all(bytes, count);
+    else
+      buffer_.append(bytes, count);
+  }
+  // Writes what waits; false when any write failed.
+  bool flush() {
+    write_all(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return !failed_;
+  }
+
+ private:
+  static constexpr std::size_t BUFFER = std::size_t{1} << 16;
+  int fd_;
+  std::string buffer_;
+  bool failed_ = false;
+
+  void write_all(const char* bytes, std::size_t count) {
+    while (count > 0 && !failed_) {
+      const ssize_t done = ::write(fd_, bytes, count);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) {
+        failed_ = true;
+        return;
+      }
+      bytes += done;
+      count -= static_cast<std::size_t>(done);
+    }
+  }
+};
+
 }  // namespace
 
 std::string single_file_name(std::string_view archive_path) {
   return std::string(archive_stem(archive_path)).append(".html");
 }
 
-SingleFile::SingleFile(const MimeSource& source, const Base64Decoder& base64)
+SingleFile::SingleFile(const MimeSource& source, const Base64Decoder& base64,
+                       int scratch)
     : source_(source),
       base64_(base64),
       links_(source.archive(), source.names()),
-      seen_(source.archive().leaves.size(), false) {
+      scratch_(scratch),
+      seen_(source.archive().leaves.size(), false),
+      active_(source.archive().leaves.size(), false),
+      blocks_(MAX_DEPTH + 1) {
   links_.answer_with_parts(true);
 }
 
 RewriteReport SingleFile::write(DecodeSink& out) {
-  const std::size_t page = main_page();
-  const MimeLeaf& leaf = source_.archive().leaves[page];
+  return rewrite(main_page(), PartSyntax::html, out);
+}
+
+RewriteReport SingleFile::rewrite(std::size_t index, PartSyntax syntax,
+                                  DecodeSink& out) {
+  const MimeLeaf& leaf = source_.archive().leaves[index];
+  active_[index] = true;
+  ++depth_;
   RewritingSink rewriting(
-      PartSyntax::html, leaf.charset,
-      [this, page](std::string_view reference, std::string_view base) {
-        return links_.resolve(page, reference, base);
+      syntax, leaf.charset,
+      [this, index](std::string_view reference,
+                    std::string_view base) -> std::optional<std::string> {
+        std::optional<std::string> answer =
+            links_.resolve(index, reference, base);
+        if (answer && answer->starts_with(INLINE_MARK) &&
+            active_[part_of(*answer)]) {
+          if (!cycle_noted_)
+            note_cycle_kept(source_.path(), source_.names()[part_of(*answer)]);
+          cycle_noted_ = true;
+          return std::nullopt;
+        }
+        return answer;
       },
       out);
   rewriting.expand_with([this](std::string_view key, const ByteSink& write) {
-    write_data_uri(std::stoul(std::string(key)), write);
+    write_data_uri(part_of(key), write);
   });
   rewriting.resolve_links_with(
-      [this, page](std::string_view reference, std::string_view base) {
-        return links_.absolute_link(page, reference, base);
+      [this, index](std::string_view reference, std::string_view base) {
+        return links_.absolute_link(index, reference, base);
       });
-  decode_part(page, page_block_, rewriting);
+  decode_part(index, blocks_[depth_ - 1], rewriting);
   rewriting.finish();
+  --depth_;
+  active_[index] = false;
   return rewriting.report();
 }
 
@@ -98,11 +188,36 @@ void SingleFile::write_data_uri(std::size_t index, const ByteSink& write) {
   write(head);
   ByteSinkAdapter adapter(write);
   Base64EncodingSink encoder(adapter);
-  decode_part(index, part_block_, encoder);
+  // A stylesheet or a frame's page names parts of its own: it is rewritten
+  // first, unless the nesting is already as deep as it may go.
+  const bool css = leaf.content_type == "text/css";
+  if ((css || leaf.content_type == "text/html") && depth_ < MAX_DEPTH)
+    encode_rewritten(index, css ? PartSyntax::css : PartSyntax::html, encoder);
+  else
+    decode_part(index, blocks_[depth_], encoder);
   encoder.finish();
   if (!seen_[index]) {
     seen_[index] = true;
     inlined_.push_back({index, encoder.taken()});
+  }
+}
+
+void SingleFile::encode_rewritten(std::size_t index, PartSyntax syntax,
+                                  DecodeSink& out) {
+  ScratchFile file(scratch_);
+  if (!file.is_open()) fail_cannot_create();
+  rewrite(index, syntax, file);
+  if (!file.flush()) fail_write(source_.names()[index]);
+  Text& block = blocks_[depth_];
+  if (block.capacity() == 0) block.reserve_more(READ_BLOCK);
+  for (std::uint64_t done = 0;;) {
+    const ssize_t got =
+        ::pread(file.get(), block.data(), READ_BLOCK, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail_write(source_.names()[index]);
+    if (got == 0) break;
+    done += static_cast<std::uint64_t>(got);
+    out.put(block.data(), static_cast<std::size_t>(got));
   }
 }
 
@@ -136,7 +251,7 @@ void SingleFile::decode_part(std::size_t index, Text& block, DecodeSink& sink) {
 
 void write_single_file(const MimeSource& source, DecodeTable& table, int root,
                        const std::string& shown_root) {
-  SingleFile single(source, *table.decoder());
+  SingleFile single(source, *table.decoder(), root);
   const std::size_t page = single.main_page();
   if (page >= source.names().size()) {
     note_no_main_page(source.path());
@@ -152,8 +267,9 @@ void write_single_file(const MimeSource& source, DecodeTable& table, int root,
   say_main_page(shown_root + name);
 }
 
-void list_single_file(const MimeSource& source, DecodeTable& table) {
-  SingleFile single(source, *table.decoder());
+void list_single_file(const MimeSource& source, DecodeTable& table,
+                      int scratch) {
+  SingleFile single(source, *table.decoder(), scratch);
   say_list_header();
   CountingSink size;
   if (single.main_page() < source.names().size()) single.write(size);

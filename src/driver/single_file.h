@@ -23,8 +23,10 @@ std::string single_file_name(std::string_view archive_path);
 class SingleFile {
  public:
   // `source` (its names made) and `base64` (the table base64 bodies decode
-  // with) must outlive it.
-  SingleFile(const MimeSource& source, const Base64Decoder& base64);
+  // with) must outlive it. Stylesheets and frames are rewritten into
+  // unnamed files beneath the open directory `scratch`.
+  SingleFile(const MimeSource& source, const Base64Decoder& base64,
+             int scratch);
 
   // The part written as the page; npos when the archive has none.
   [[nodiscard]] std::size_t main_page() const { return links_.main_page(); }
@@ -43,17 +45,26 @@ class SingleFile {
   const MimeSource& source_;
   const Base64Decoder& base64_;
   OfflineLinks links_;
+  int scratch_;
   std::vector<Inlined> inlined_;
   std::vector<bool> seen_;
-  // Bytes read back from the archive: the page's, and an inlined part's
-  // while the page waits.
-  Text page_block_;
-  Text part_block_;
+  // The pages and stylesheets being rewritten, each inside the one before:
+  // a reference to one of them is a cycle and stays.
+  std::vector<bool> active_;
+  std::size_t depth_ = 0;
+  bool cycle_noted_ = false;
+  // Bytes read back from the archive, one block for each page or
+  // stylesheet being rewritten and one for the part being inlined.
+  std::vector<Text> blocks_;
 
+  // A rewriting of part `index` (HTML or CSS) into `out`.
+  RewriteReport rewrite(std::size_t index, PartSyntax syntax, DecodeSink& out);
   // Part `index`'s decoded body into `sink`, read through `block`.
   void decode_part(std::size_t index, Text& block, DecodeSink& sink);
   // Part `index` as a data: URI, into `write`.
   void write_data_uri(std::size_t index, const ByteSink& write);
+  // Part `index` rewritten into an unnamed file, then encoded into `out`.
+  void encode_rewritten(std::size_t index, PartSyntax syntax, DecodeSink& out);
 };
 
 // Writes the single file of `source` beneath the open directory `root`
@@ -62,5 +73,7 @@ class SingleFile {
 void write_single_file(const MimeSource& source, DecodeTable& table, int root,
                        const std::string& shown_root);
 
-// -l: each part the single file would hold inline, then the file itself.
-void list_single_file(const MimeSource& source, DecodeTable& table);
+// -l: each part the single file would hold inline, then the file itself;
+// `scratch` as for SingleFile.
+void list_single_file(const MimeSource& source, DecodeTable& table,
+                      int scratch);

@@ -138,6 +138,38 @@ class SingleFile(unittest.TestCase):
             b"-----------                    -----\n" +
             b"%11d                    1 cast\n" % size)
 
+    def test_stylesheets_and_frames_are_rewritten_first_and_cycles_cut(self):
+        img = data_uri(b"image/png", PNG)
+        second = b"@import url(s.css);p{background:url(../img/a.png)}"
+        first = b'@import "t.css";'
+        frame = b'<img src="a.png"><iframe src="index.html"></iframe>'
+        page = (b"<link rel=stylesheet href=s.css>"
+                b'<iframe src="../img/frame.html"></iframe>')
+        archive = page_archive(
+            page,
+            part(b"text/css", b"base64", b"https://ex.example/dir/s.css",
+                 first),
+            part(b"text/css", b"quoted-printable",
+                 b"https://ex.example/dir/t.css", second),
+            part(b"text/html; charset=utf-8", b"base64",
+                 b"https://ex.example/img/frame.html", frame),
+            IMAGE)
+        second_out = (b"@import url(s.css);p{background:url(" + img + b")}")
+        first_out = b'@import "' + data_uri(b"text/css", second_out) + b'";'
+        frame_out = b'<img src="' + img + b'"><iframe src="index.html"></iframe>'
+
+        r = run(archive)
+        self.assertEqual(r.status, 0, r.stderr)
+        self.assertEqual(
+            r.created()["t.html"],
+            b"<link rel=stylesheet href=" + data_uri(b"text/css", first_out) +
+            b'><iframe src="' +
+            data_uri(b"text/html;charset=utf-8", frame_out) +
+            b'"></iframe>')
+        # One note for the archive, however many cycles it holds.
+        self.assertEqual(r.stderr.count(b"Poznamka"), 1, r.stderr)
+        self.assertIn(b"sam na sebe", r.stderr)
+
     def test_an_archive_without_a_page_writes_nothing(self):
         r = run(mime(IMAGE))
         self.assertEqual(r.status, 0)
