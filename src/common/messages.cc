@@ -210,6 +210,8 @@ void say_writing(std::string_view path, Encoding encoding) {
   write_out("\n");
 }
 
+void say_page_bytes(std::string_view bytes) { write_out(bytes); }
+
 void say_main_page(std::string_view path) {
   write_out("Hlavni stranka: ");
   write_name(path);
@@ -346,6 +348,12 @@ void fail_bad_option(std::string_view option) {
   std::string message = "Chyba. Neplatny prepinac ";
   message.append(shown(option)).append(". Napoveda: mimeunpack --help\n");
   fatal(STATUS_NO_ARGUMENT, message);
+}
+
+void fail_single_file_output_needs_one_archive() {
+  fatal(STATUS_NO_ARGUMENT,
+        "Chyba. --single-file=- vypise jen jeden archiv. Napoveda: "
+        "mimeunpack --help\n");
 }
 
 void fail_option_value_missing(std::string_view option) {

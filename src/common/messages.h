@@ -42,6 +42,9 @@ void say_writing(std::string_view path, Encoding encoding);
 // --offline: the archive's main page is at `path` (said after its parts,
 // and under --quiet too: it is the run's result, not progress).
 void say_main_page(std::string_view path);
+// --single-file=-: the page itself, on standard output as it stands (held
+// and written in blocks like every other line).
+void say_page_bytes(std::string_view bytes);
 // One option in the usage: its letter (0 for none), its long name, what
 // it does ("\n" between the usage's lines) and the name of its value (empty
 // for a switch). The option table names one of the texts below per row.
@@ -71,7 +74,8 @@ inline constexpr UsageText OFFLINE{
     "soubory; nakonec vypise hlavni stranku"};
 inline constexpr UsageText SINGLE_FILE{
     "jako -a a z kazdeho archivu jedna stranka\n"
-    "HTML s castmi uvnitr (report.mht do report.html)"};
+    "HTML s castmi uvnitr (report.mht do report.html;\n"
+    "--single-file=- ji vypise, jen pro jeden archiv)"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -113,6 +117,8 @@ FatalHandler set_fatal_handler(FatalHandler handler);
 // The command line names an option that does not exist (or is ambiguous, or
 // takes no value and was given one), or leaves out an option's value.
 [[noreturn]] void fail_bad_option(std::string_view option);
+// --single-file=- with other than one archive.
+[[noreturn]] void fail_single_file_output_needs_one_archive();
 [[noreturn]] void fail_option_value_missing(std::string_view option);
 [[noreturn]] void fail_cannot_open(std::string_view path);
 // The output directory (-C) can't be opened: missing, or not a directory.

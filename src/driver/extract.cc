@@ -82,7 +82,11 @@ int run(int argc, char** argv) {
     return STATUS_OK;
   }
   if (options.archives.empty()) fail_no_argument();
-  set_quiet(options.quiet);
+  // The page is all that standard output holds.
+  const bool page_out = options.single_file_to == "-" && !options.list;
+  if (page_out && options.archives.size() != 1)
+    fail_single_file_output_needs_one_archive();
+  set_quiet(options.quiet || page_out);
   DecodeTable table{std::string(options.table)};
   // Opened once, before any archive: every part is written beneath it.
   const DirectoryFd root =
@@ -137,6 +141,10 @@ int run(int argc, char** argv) {
       if (own.result != Reach::reached) fail_cannot_make_directory(name);
       archive_root = own.dir.get();
       root_path.append(name).append("/");
+    }
+    if (page_out) {
+      put_single_file(*mime, table, root.get());
+      continue;
     }
     if (options.single_file) {
       write_single_file(*mime, table, archive_root, root_path);

@@ -15,6 +15,7 @@ struct Options {
   bool any_layout = false;                 // -a, --any-layout
   bool offline = false;                    // --offline (implies -a)
   bool single_file = false;                // --single-file (implies -a)
+  std::string_view single_file_to;         // --single-file=- ("-" only)
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -28,10 +29,7 @@ bool token_byte(char c) {
 }
 
 bool is_token(std::string_view text) {
-  if (text.empty()) return false;
-  for (const char c : text)
-    if (!token_byte(c)) return false;
-  return true;
+  return !text.empty() && std::ranges::all_of(text, token_byte);
 }
 
 // "type/subtype" as the archive says it when it is one, else the type any
@@ -118,6 +116,14 @@ class ScratchFile final : public DecodeSink {
       bytes += done;
       count -= static_cast<std::size_t>(done);
     }
+  }
+};
+
+// The page on standard output, through the catalogue's blocks.
+class StandardOutputSink final : public DecodeSink {
+ public:
+  void put(const char* bytes, std::size_t count) override {
+    say_page_bytes({bytes, count});
   }
 };
 
@@ -265,6 +271,20 @@ void write_single_file(const MimeSource& source, DecodeTable& table, int root,
   check_part_path(name);
   if (write_part(file, name, root) != 0) fail_cannot_create();
   say_main_page(shown_root + name);
+}
+
+void put_single_file(const MimeSource& source, DecodeTable& table,
+                     int scratch) {
+  SingleFile single(source, *table.decoder(), scratch);
+  const std::size_t page = single.main_page();
+  if (page >= source.names().size()) {
+    note_no_main_page(source.path());
+    return;
+  }
+  StandardOutputSink out;
+  const RewriteReport report = single.write(out);
+  if (report.status == RewriteStatus::unsupported_charset)
+    note_charset_not_rewritten(source.names()[page], report.charset);
 }
 
 void list_single_file(const MimeSource& source, DecodeTable& table,

@@ -73,6 +73,9 @@ class SingleFile {
 void write_single_file(const MimeSource& source, DecodeTable& table, int root,
                        const std::string& shown_root);
 
+// --single-file=-: the single file on standard output, nothing else said.
+void put_single_file(const MimeSource& source, DecodeTable& table, int scratch);
+
 // -l: each part the single file would hold inline, then the file itself;
 // `scratch` as for SingleFile.
 void list_single_file(const MimeSource& source, DecodeTable& table,

@@ -170,6 +170,19 @@ class SingleFile(unittest.TestCase):
         self.assertEqual(r.stderr.count(b"Poznamka"), 1, r.stderr)
         self.assertIn(b"sam na sebe", r.stderr)
 
+    def test_standard_output_for_one_archive(self):
+        archive = page_archive(b"<img src=../img/a.png>", IMAGE)
+        written = run(archive).created()["t.html"]
+        r = run(archive, args=("--single-file=-",))
+        self.assertEqual((r.status, r.stdout, r.created()), (0, written, {}))
+        for args, names in ((("--single-file=-", "t.mht"), ["t.mht"]),
+                            (("--single-file=x",), ["t.mht"])):
+            with self.subTest(args):
+                r = h.run({"t.mht": archive}, args=list(args) + names,
+                          conf=None)
+                self.assertEqual((r.status, r.created()), (255, {}))
+                self.assertTrue(r.stdout.startswith(b"Chyba. "), r.stdout)
+
     def test_an_archive_without_a_page_writes_nothing(self):
         r = run(mime(IMAGE))
         self.assertEqual(r.status, 0)
