@@ -49,7 +49,7 @@ _mimeunpack() {
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-C --directory -d --dir-per-archive
       -t --table -l --list -q --quiet -a --any-layout --offline
-      --single-file -h --help
+      --single-file --no-network -h --help
       -V --version --' -- "$cur")
     return
   fi

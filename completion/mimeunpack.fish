@@ -26,5 +26,6 @@ complete -c mimeunpack -s q -l quiet -d 'bez hlaseni o postupu (chyby se vypisi)
 complete -c mimeunpack -s a -l any-layout -d 'casti podle hlavicek MIME v jakemkoli poradi (archivy z prohlizecu; bez base64.conf)'
 complete -c mimeunpack -l offline -d 'jako -a a odkazy stranek vedou na zapsane soubory; nakonec vypise hlavni stranku'
 complete -c mimeunpack -l single-file -d 'jako -a a z kazdeho archivu jedna stranka HTML s castmi uvnitr (report.mht do report.html; --single-file=- ji vypise, jen pro jeden archiv)'
+complete -c mimeunpack -l no-network -d 's --offline nebo --single-file: stranky nenactou nic ze site (Content-Security-Policy)'
 complete -c mimeunpack -s h -l help -d 'tato napoveda'
 complete -c mimeunpack -s V -l version -d 'verze programu'

@@ -76,6 +76,9 @@ inline constexpr UsageText SINGLE_FILE{
     "jako -a a z kazdeho archivu jedna stranka\n"
     "HTML s castmi uvnitr (report.mht do report.html;\n"
     "--single-file=- ji vypise, jen pro jeden archiv)"};
+inline constexpr UsageText NO_NETWORK{
+    "s --offline nebo --single-file: stranky\n"
+    "nenactou nic ze site (Content-Security-Policy)"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage

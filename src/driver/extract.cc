@@ -111,7 +111,10 @@ int run(int argc, char** argv) {
       source = &mime.emplace(std::string(path));
       prepare_mime_table(table, options.table_given);
       mime->read_as_rfc2045(is_rfc2045_table(table.table()));
-      if (options.offline) pages.emplace(mime->archive(), mime->names());
+      if (options.offline) {
+        pages.emplace(mime->archive(), mime->names());
+        if (options.no_network) pages->block_network();
+      }
     } else {
       source = &office.emplace(open_archive(path));
     }
@@ -143,11 +146,12 @@ int run(int argc, char** argv) {
       root_path.append(name).append("/");
     }
     if (page_out) {
-      put_single_file(*mime, table, root.get());
+      put_single_file(*mime, table, root.get(), options.no_network);
       continue;
     }
     if (options.single_file) {
-      write_single_file(*mime, table, archive_root, root_path);
+      write_single_file(*mime, table, archive_root, root_path,
+                        options.no_network);
       continue;
     }
     extract_parts(*source, table, archive_root, rewriting);

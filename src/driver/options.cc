@@ -39,6 +39,8 @@ constexpr std::array ROWS{
     OptionRow{0, "offline", &Options::offline, nullptr, &usage::OFFLINE},
     OptionRow{0, "single-file", &Options::single_file, &Options::single_file_to,
               &usage::SINGLE_FILE, true},
+    OptionRow{0, "no-network", &Options::no_network, nullptr,
+              &usage::NO_NETWORK},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };

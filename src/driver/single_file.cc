@@ -177,6 +177,8 @@ RewriteReport SingleFile::rewrite(std::size_t index, PartSyntax syntax,
       [this, index](std::string_view reference, std::string_view base) {
         return links_.absolute_link(index, reference, base);
       });
+  if (block_network_ && syntax == PartSyntax::html)
+    rewriting.insert_first_in_head(std::string(SINGLE_FILE_POLICY));
   decode_part(index, blocks_[depth_ - 1], rewriting);
   rewriting.finish();
   --depth_;
@@ -256,8 +258,9 @@ void SingleFile::decode_part(std::size_t index, Text& block, DecodeSink& sink) {
 }
 
 void write_single_file(const MimeSource& source, DecodeTable& table, int root,
-                       const std::string& shown_root) {
+                       const std::string& shown_root, bool no_network) {
   SingleFile single(source, *table.decoder(), root);
+  if (no_network) single.block_network();
   const std::size_t page = single.main_page();
   if (page >= source.names().size()) {
     note_no_main_page(source.path());
@@ -273,9 +276,10 @@ void write_single_file(const MimeSource& source, DecodeTable& table, int root,
   say_main_page(shown_root + name);
 }
 
-void put_single_file(const MimeSource& source, DecodeTable& table,
-                     int scratch) {
+void put_single_file(const MimeSource& source, DecodeTable& table, int scratch,
+                     bool no_network) {
   SingleFile single(source, *table.decoder(), scratch);
+  if (no_network) single.block_network();
   const std::size_t page = single.main_page();
   if (page >= source.names().size()) {
     note_no_main_page(source.path());

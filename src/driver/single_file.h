@@ -31,6 +31,9 @@ class SingleFile {
   // The part written as the page; npos when the archive has none.
   [[nodiscard]] std::size_t main_page() const { return links_.main_page(); }
 
+  // --no-network: pages (the main one and frames) get SINGLE_FILE_POLICY.
+  void block_network() { block_network_ = true; }
+
   // Writes the page into `out`. Constant memory whatever the parts' sizes.
   RewriteReport write(DecodeSink& out);
 
@@ -46,6 +49,7 @@ class SingleFile {
   const Base64Decoder& base64_;
   OfflineLinks links_;
   int scratch_;
+  bool block_network_ = false;
   std::vector<Inlined> inlined_;
   std::vector<bool> seen_;
   // The pages and stylesheets being rewritten, each inside the one before:
@@ -69,12 +73,14 @@ class SingleFile {
 
 // Writes the single file of `source` beneath the open directory `root`
 // (shown as the prefix `shown_root`), says "Zapis souboru" and names it as
-// the main page; `table` is the run's, already chosen.
+// the main page; `table` is the run's, already chosen. `no_network`:
+// --no-network.
 void write_single_file(const MimeSource& source, DecodeTable& table, int root,
-                       const std::string& shown_root);
+                       const std::string& shown_root, bool no_network);
 
 // --single-file=-: the single file on standard output, nothing else said.
-void put_single_file(const MimeSource& source, DecodeTable& table, int scratch);
+void put_single_file(const MimeSource& source, DecodeTable& table, int scratch,
+                     bool no_network);
 
 // -l: each part the single file would hold inline, then the file itself;
 // `scratch` as for SingleFile.

@@ -455,6 +455,7 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
     base_seen_ = true;
     sink.unreadable_base();
   }
+  if (start && closed) sink.element_opens(tag_name, units.origin + open);
   if (start && readable) {
     sink.tag_begins();
     char buffer[16];
@@ -508,6 +509,7 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
     }
     sink.tag_ends();
   }
+  if (start && closed) sink.element_opened(tag_name, units.origin + i + 1);
   if (!closed) return n;
   after_tag(start ? tag_name : std::string_view());
   return i + 1;

@@ -48,6 +48,10 @@ class MarkupSink : public ReferenceSink {
   // A start tag's attributes are about to be read; then each crossorigin
   // attribute it holds (units [begin, end) of the page), then its end.
   virtual void tag_begins() = 0;
+  // A whole start tag named `name` (lower case) opens at unit `open`, before
+  // its attributes are read; once read, it has closed before unit `after`.
+  virtual void element_opens(std::string_view name, std::size_t open) = 0;
+  virtual void element_opened(std::string_view name, std::size_t after) = 0;
   virtual void crossorigin(std::size_t begin, std::size_t end) = 0;
   virtual void tag_ends() = 0;
 

@@ -106,6 +106,24 @@ class ReferenceRewriter::Core final : public MarkupSink {
   [[nodiscard]] const RewriteReport& report() const { return report_; }
 
   void expand_with(ReplacementExpander expand) { expand_ = std::move(expand); }
+  void insert_first_in_head(std::string markup) {
+    head_markup_ = std::move(markup);
+  }
+
+  void element_opens(std::string_view name, std::size_t open) override {
+    if (head_markup_.empty() || name == "html" || name == "head") return;
+    insert(open);
+  }
+
+  void element_opened(std::string_view name, std::size_t after) override {
+    if (!head_markup_.empty() && name == "head") insert(after);
+  }
+
+  void insert(std::size_t at) {
+    edits_.push_back({at, at, std::move(head_markup_), false});
+    head_markup_.clear();
+    edited_ = true;
+  }
   void resolve_links_with(ReferenceResolver resolve) {
     resolve_links_ = std::move(resolve);
   }
@@ -192,6 +210,7 @@ class ReferenceRewriter::Core final : public MarkupSink {
   ReferenceResolver resolve_;
   ReferenceResolver resolve_links_;
   ReplacementExpander expand_;
+  std::string head_markup_;  // still to be inserted
   RewriteReport report_;
 
   std::string prefix_;  // the first bytes, until the charset is known
@@ -340,6 +359,10 @@ class ReferenceRewriter::Core final : public MarkupSink {
 
 void ReferenceRewriter::expand_with(ReplacementExpander expand) {
   core_->expand_with(std::move(expand));
+}
+
+void ReferenceRewriter::insert_first_in_head(std::string markup) {
+  core_->insert_first_in_head(std::move(markup));
 }
 
 void ReferenceRewriter::resolve_links_with(ReferenceResolver resolve) {

@@ -97,6 +97,11 @@ class ReferenceRewriter {
   // with.
   void resolve_links_with(ReferenceResolver resolve);
 
+  // An HTML page gets `markup` first in its <head>: right after the <head>
+  // tag, or where the first element that is neither <html> nor <head>
+  // begins (a browser's head then holds it).
+  void insert_first_in_head(std::string markup);
+
   // Page bytes in runs of any size; `write` receives the rewritten page in
   // pieces, in order, as soon as they are known.
   void feed(std::string_view decoded, const ByteSink& write);

@@ -183,6 +183,30 @@ class SingleFile(unittest.TestCase):
                 self.assertEqual((r.status, r.created()), (255, {}))
                 self.assertTrue(r.stdout.startswith(b"Chyba. "), r.stdout)
 
+    def test_no_network_policy_first_in_the_head(self):
+        policy = (b'<meta http-equiv="Content-Security-Policy" content="'
+                  b"default-src data: 'unsafe-inline'\">")
+        offline = policy.replace(b"data:", b"'self' file: data:")
+        img = data_uri(b"image/png", PNG)
+        for page, single, unpacked in (
+                (b"<html><head><img src=../img/a.png>",
+                 b"<html><head>" + policy + b"<img src=" + img + b">",
+                 b"<html><head>" + offline + b"<img src=../img/a.png>"),
+                (b"<!DOCTYPE html><body>x",
+                 b"<!DOCTYPE html>" + policy + b"<body>x",
+                 b"<!DOCTYPE html>" + offline + b"<body>x")):
+            with self.subTest(page):
+                archive = page_archive(page, IMAGE)
+                r = run(archive, args=("--single-file", "--no-network"))
+                self.assertEqual(r.created()["t.html"], single)
+                r = run(archive, args=("--offline", "--no-network"))
+                self.assertEqual(r.created()["ex.example/dir/index.html"],
+                                 unpacked)
+                # Without it, nothing is added.
+                r = run(archive, args=("--offline",))
+                self.assertNotIn(b"Content-Security-Policy",
+                                 r.created()["ex.example/dir/index.html"])
+
     def test_an_archive_without_a_page_writes_nothing(self):
         r = run(mime(IMAGE))
         self.assertEqual(r.status, 0)

@@ -657,3 +657,34 @@ TEST(ReferenceRewriter, MarkedReplacementsAreWrittenByTheExpander) {
   EXPECT_EQ(expanded(utf16("<img src=a>", false, true), "", false),
             utf16("<img src=<a>>", false, true));
 }
+
+TEST(ReferenceRewriter, MarkupGoesFirstInTheHead) {
+  const struct {
+    const char* what;
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"after <head>", "<!DOCTYPE html><html><HEAD lang=x><title>t</title>",
+       "<!DOCTYPE html><html><HEAD lang=x><M><title>t</title>"},
+      {"no head: before the first other element", "<!-- c --><html><body><p>",
+       "<!-- c --><html><M><body><p>"},
+      {"once only", "<head></head><head>", "<head><M></head><head>"},
+      {"before a tag's own edits", "<p><img src=a.png>",
+       "<M><p><img src=img/a.png>"},
+      {"not in a comment or script", "<!--<p>--><script>'<p>'</script>",
+       "<!--<p>--><M><script>'<p>'</script>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::size_t run : {std::size_t{1}, std::size_t{1000}}) {
+      ReferenceRewriter rewriter(PartSyntax::html, "", answer);
+      rewriter.insert_first_in_head("<M>");
+      std::string out;
+      const ByteSink write = [&out](std::string_view b) { out.append(b); };
+      for (std::size_t at = 0; at < c.input.size(); at += run)
+        rewriter.feed(std::string_view(c.input).substr(at, run), write);
+      rewriter.finish(write);
+      EXPECT_EQ(out, c.expected);
+    }
+  }
+}
