@@ -1,6 +1,7 @@
 #include "single_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -267,6 +268,15 @@ void write_single_file(const MimeSource& source, DecodeTable& table, int root,
     return;
   }
   const std::string name = single_file_name(source.path());
+  // An archive saved as "page.html" would be replaced by its own page.
+  struct stat archive {};
+  struct stat there {};
+  if (::fstat(source.file(), &archive) == 0 &&
+      ::fstatat(root, name.c_str(), &there, 0) == 0 &&
+      archive.st_dev == there.st_dev && archive.st_ino == there.st_ino) {
+    say_writing(name, Encoding::as_is);
+    fail_cannot_create();
+  }
   PartDecoder file(Encoding::as_is, table, root);
   const RewriteReport report = single.write(file.sink);
   if (report.status == RewriteStatus::unsupported_charset)

@@ -207,6 +207,13 @@ class SingleFile(unittest.TestCase):
                 self.assertNotIn(b"Content-Security-Policy",
                                  r.created()["ex.example/dir/index.html"])
 
+    def test_an_archive_named_like_its_page_is_kept(self):
+        archive = page_archive(b"<p>x")
+        r = run(archive, name=b"t.html")
+        self.assertEqual((r.status, r.created()), (252, {}))
+        self.assertEqual(r.stdout, progress(1, "t.html") +
+                         b"Zapis souboru t.html, enc: 2\n")
+
     def test_an_archive_without_a_page_writes_nothing(self):
         r = run(mime(IMAGE))
         self.assertEqual(r.status, 0)
