@@ -9,7 +9,7 @@ here=$PWD  # absolute paths: a crash may happen in another directory
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(archive quoted_printable base64 base64conf any_layout)
+[ ${#targets[@]} -gt 0 ] || targets=(archive quoted_printable base64 base64conf any_layout single_file)
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIMEUNPACK_FUZZ=ON \

@@ -213,6 +213,8 @@ void say_writing(std::string_view path, Encoding encoding) {
   write_out("\n");
 }
 
+void say_page_bytes(std::string_view bytes) { write_out(bytes); }
+
 void say_main_page(std::string_view path) {
   write_out("Hlavni stranka: ");
   write_name(path);
@@ -389,6 +391,12 @@ void fail_bad_option(std::string_view option) {
   fatal_for_run(STATUS_NO_ARGUMENT, message);
 }
 
+void fail_single_file_output_needs_one_archive() {
+  fatal(STATUS_NO_ARGUMENT,
+        "Chyba. --single-file=- vypise jen jeden archiv. Napoveda: "
+        "mimeunpack --help\n");
+}
+
 void fail_option_value_missing(std::string_view option) {
   std::string message = "Chyba. U prepinace ";
   message.append(shown(option));
@@ -506,6 +514,30 @@ void hint_any_layout(std::string_view path) {
   std::string message = "Tip: soubor ";
   message.append(terminal_safe_name(path))
       .append(" ma jine rozlozeni casti; zkuste mimeunpack --any-layout.\n");
+  say_on_stderr(message);
+}
+
+void note_no_main_page(std::string_view path) {
+  std::string message = "Poznamka: archiv ";
+  message.append(terminal_safe_name(path));
+  message.append(" nema stranku HTML, jeden soubor nevznikne.\n");
+  say_on_stderr(message);
+}
+
+void note_cycle_kept(std::string_view archive, std::string_view part) {
+  std::string message = "Poznamka: v archivu ";
+  message.append(terminal_safe_name(archive));
+  message.append(" odkazuje ");
+  message.append(terminal_safe_name(part));
+  message.append(" sam na sebe, odkaz zustava.\n");
+  say_on_stderr(message);
+}
+
+void note_inline_budget(std::string_view archive) {
+  std::string message = "Poznamka: archiv ";
+  message.append(terminal_safe_name(archive));
+  message.append(
+      " odkazuje na sve casti prilis mnohokrat; dalsi odkazy zustavaji.\n");
   say_on_stderr(message);
 }
 

@@ -49,6 +49,9 @@ void say_main_page(std::string_view path);
 // Printed under --quiet too, and never made terminal-safe: JSON escapes
 // control bytes itself.
 void say_json_record(std::string_view record);
+// --single-file=-: the page itself, on standard output as it stands (held
+// and written in blocks like every other line).
+void say_page_bytes(std::string_view bytes);
 // One option in the usage: its letter (0 for none), its long name, what
 // it does ("\n" between the usage's lines) and the name of its value (empty
 // for a switch). The option table names one of the texts below per row.
@@ -88,6 +91,13 @@ inline constexpr UsageText ONLY{
     "jen casti techto typu (image/*,text/css);\n"
     "s -a nebo --offline",
     "TYPY"};
+inline constexpr UsageText SINGLE_FILE{
+    "jako -a a z kazdeho archivu jedna stranka\n"
+    "HTML s castmi uvnitr (report.mht do report.html;\n"
+    "--single-file=- ji vypise, jen pro jeden archiv)"};
+inline constexpr UsageText NO_NETWORK{
+    "s --offline nebo --single-file: stranky\n"
+    "nenactou nic ze site (Content-Security-Policy)"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -137,6 +147,8 @@ void say_batch_total(std::size_t done, std::size_t failed);
 // The command line names an option that does not exist (or is ambiguous, or
 // takes no value and was given one), or leaves out an option's value.
 [[noreturn]] void fail_bad_option(std::string_view option);
+// --single-file=- with other than one archive.
+[[noreturn]] void fail_single_file_output_needs_one_archive();
 [[noreturn]] void fail_option_value_missing(std::string_view option);
 // --only: a list without a "type/subtype" pattern, or given without -a.
 [[noreturn]] void fail_bad_type_list(std::string_view list);
@@ -175,6 +187,14 @@ void hint_any_layout(std::string_view path);
 // UTF-7, ISO-2022, EBCDIC) is written with its references as they were.
 void note_charset_not_rewritten(std::string_view path,
                                 std::string_view charset);
+// --single-file: the archive holds no HTML page to write.
+void note_no_main_page(std::string_view path);
+// --single-file: a page or stylesheet refers to one it is inside of; that
+// reference stays as it was (said once per archive).
+void note_cycle_kept(std::string_view archive, std::string_view part);
+// --single-file: the archive's references would repeat its parts past what
+// the file may grow to; later references stay as they were (said once).
+void note_inline_budget(std::string_view archive);
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

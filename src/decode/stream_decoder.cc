@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "line_ends.h"
 #include "qp_decoder.h"
@@ -9,12 +11,34 @@
 
 namespace {
 
-// Room for one block on its way through, shared by every decoder: nothing
-// stays in it between two calls, and one body is decoded at a time. Text,
-// so that running out of memory ends the run the usual way, and its pages
-// are faulted in once per process rather than once per part.
-Text input_room;
-Text output_room;
+// Room for one block on its way through, kept for the process: nothing
+// stays in it between two calls, and its pages are faulted in once per
+// process rather than once per part (Text, so that running out of memory
+// ends the run the usual way). A sink may decode another body while it is
+// handed a block (a page inlining a part it names), so each call deep gets
+// rooms of its own.
+struct Rooms {
+  Text input;
+  Text output;
+};
+std::vector<std::unique_ptr<Rooms>> rooms_by_depth;
+std::size_t calls_deep = 0;
+
+// The rooms of the innermost feed or finish under way.
+Rooms& current_rooms() { return *rooms_by_depth[calls_deep - 1]; }
+
+// Marks a feed or finish under way for as long as it lives.
+class RoomsInUse {
+ public:
+  RoomsInUse() {
+    if (rooms_by_depth.size() <= calls_deep)
+      rooms_by_depth.push_back(std::make_unique<Rooms>());
+    ++calls_deep;
+  }
+  RoomsInUse(const RoomsInUse&) = delete;
+  RoomsInUse& operator=(const RoomsInUse&) = delete;
+  ~RoomsInUse() { --calls_deep; }
+};
 // Characters of an incomplete group go right before a block's characters,
 // so that the groups are decoded in one run.
 constexpr std::size_t GROUP_ROOM = 8;
@@ -50,11 +74,12 @@ void StreamDecoder::feed(std::string_view bytes, DecodeSink& sink) {
   // Nothing to carry on: an empty run (an empty body's null view among
   // them) must not reach the copies below.
   if (bytes.empty()) return;
+  const RoomsInUse rooms;
   if (base64_ == nullptr) {
     feed_quoted_printable(bytes, sink);
     return;
   }
-  char* const chars = room(input_room) + GROUP_ROOM;
+  char* const chars = room(current_rooms().input) + GROUP_ROOM;
   while (!bytes.empty() && !ended_) {
     const std::string_view piece = bytes.substr(
         0, bytes.size() < DECODE_BLOCK ? bytes.size() : DECODE_BLOCK);
@@ -152,7 +177,7 @@ void StreamDecoder::decode_groups(char* chars, std::size_t count,
   char* const start = chars - group_size_;
   std::memcpy(start, group_, group_size_);
   const std::size_t groups = (total - 1) / 4;
-  auto* out = reinterpret_cast<unsigned char*>(room(output_room));
+  auto* out = reinterpret_cast<unsigned char*>(room(current_rooms().output));
   decode_base64_groups_at(level_, *base64_, start, groups, out);
   sink.put(reinterpret_cast<const char*>(out), groups * 3);
   group_size_ = total - groups * 4;
@@ -163,7 +188,7 @@ void StreamDecoder::decode_groups(char* chars, std::size_t count,
 // wait for the next one, or for the body's end.
 void StreamDecoder::feed_quoted_printable(std::string_view bytes,
                                           DecodeSink& sink) {
-  char* const out = room(output_room);
+  char* const out = room(current_rooms().output);
   if (qp_tail_size_ > 0 && !bytes.empty()) {
     char window[4];
     const std::size_t waiting = qp_tail_size_;
@@ -199,8 +224,9 @@ void StreamDecoder::feed_quoted_printable(std::string_view bytes,
 }
 
 void StreamDecoder::finish(DecodeSink& sink) {
+  const RoomsInUse rooms;
   if (base64_ == nullptr) {
-    char* const out = room(output_room);
+    char* const out = room(current_rooms().output);
     std::size_t position = 0;
     sink.put(out, decode_quoted_printable_at(level_, {qp_tail_, qp_tail_size_},
                                              position, qp_tail_size_, out));
@@ -208,7 +234,7 @@ void StreamDecoder::finish(DecodeSink& sink) {
     return;
   }
   // The last line's end, by the rule for a line without LF.
-  char* const chars = room(input_room) + GROUP_ROOM;
+  char* const chars = room(current_rooms().input) + GROUP_ROOM;
   std::size_t count =
       copy_without_line_ends_scalar({line_tail_, line_tail_size_}, chars);
   line_tail_size_ = 0;

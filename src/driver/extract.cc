@@ -21,6 +21,7 @@
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
+#include "single_file.h"
 #include "type_filter.h"
 
 void extract_parts(PartSource& source, DecodeTable& table, int root,
@@ -158,8 +159,12 @@ int run(int argc, char** argv) {
     return STATUS_OK;
   }
   if (options.archives.empty()) fail_no_argument();
-  // --json keeps standard output to its records.
-  set_quiet(options.quiet || options.json);
+  // --json keeps standard output to its records; --single-file=- to the
+  // page.
+  const bool page_out = options.single_file_to == "-" && !options.list;
+  if (page_out && options.archives.size() != 1)
+    fail_single_file_output_needs_one_archive();
+  set_quiet(options.quiet || options.json || page_out);
   // The office layout names no types: --only has nothing to go by there.
   std::optional<TypeFilter> only;
   if (options.only_given) {
@@ -219,11 +224,18 @@ void unpack_archive(const Options& options, std::string_view path,
     if (only != nullptr) mime->keep_only(*only);
     prepare_mime_table(table, options.table_given);
     mime->read_as_rfc2045(is_rfc2045_table(table.table()));
-    if (options.offline) pages.emplace(mime->archive(), mime->names());
+    if (options.offline) {
+      pages.emplace(mime->archive(), mime->names());
+      if (options.no_network) pages->block_network();
+    }
   } else {
     source = &office.emplace(open_archive(path));
   }
   OfflinePages* rewriting = pages ? &*pages : nullptr;
+  if (options.single_file && options.list) {
+    list_single_file(*mime, table, root);
+    return;
+  }
   std::optional<ManifestScope> json;
   if (options.json)
     json.emplace(ManifestScope{mime ? &mime->archive() : nullptr,
@@ -252,6 +264,15 @@ void unpack_archive(const Options& options, std::string_view path,
     if (own.result != Reach::reached) fail_cannot_make_directory(name);
     archive_root = own.dir.get();
     root_path.append(name).append("/");
+  }
+  if (options.single_file_to == "-") {
+    put_single_file(*mime, table, root, options.no_network);
+    return;
+  }
+  if (options.single_file) {
+    write_single_file(*mime, table, archive_root, root_path,
+                      options.no_network);
+    return;
   }
   if (json) {
     json->prefix = root_path;

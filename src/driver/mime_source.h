@@ -51,6 +51,10 @@ class MimeSource final : public PartSource {
   std::string_view read_body() override;
 
   [[nodiscard]] const MimeArchive& archive() const { return mime_; }
+  // The archive, open for reading bodies back by their offsets.
+  [[nodiscard]] int file() const { return file_.get(); }
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] bool reads_rfc2045() const { return rfc2045_; }
   // names()[i]: the file of archive().leaves[i].
   [[nodiscard]] const std::vector<std::string>& names() const { return names_; }
 

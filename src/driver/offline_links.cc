@@ -4,6 +4,7 @@
 #include <array>
 
 #include "offline_path.h"
+#include "reference_rewriter.h"
 #include "url.h"
 
 namespace {
@@ -216,12 +217,30 @@ std::optional<std::string> OfflineLinks::lookup(
     const auto found = parts_.find(url_key(resolve_url(base_url_, parsed)));
     if (found != parts_.end()) part = found->second;
   }
+  if (part != NONE && inline_parts_) {
+    std::string key(1, INLINE_MARK);
+    key.append(std::to_string(part));
+    return key;
+  }
   if (part != NONE)
     return encode_url_path(relative_path(names_[from], names_[part]));
   // The page is written without its base: what it named stays named.
   if (cached_base_.empty() || parsed.is_absolute() || !base_url_.is_absolute())
     return std::nullopt;
   UrlReference target = resolve_url(base_url_, parsed);
+  target.has_fragment = false;
+  return recompose_url(target);
+}
+
+std::optional<std::string> OfflineLinks::absolute_link(
+    std::size_t from, std::string_view reference, std::string_view base) const {
+  if (base.empty()) return std::nullopt;
+  const UrlReference& page = locations_[from];
+  const UrlReference base_url =
+      resolve_url(page, parse_reference(base, page.scheme));
+  const UrlReference parsed = parse_reference(reference, base_url.scheme);
+  if (parsed.is_absolute() || !base_url.is_absolute()) return std::nullopt;
+  UrlReference target = resolve_url(base_url, parsed);
   target.has_fragment = false;
   return recompose_url(target);
 }

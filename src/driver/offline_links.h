@@ -33,6 +33,16 @@ class OfflineLinks {
                                      std::string_view reference,
                                      std::string_view base);
 
+  // Parts are answered as INLINE_MARK and the part's number, for the
+  // single file, rather than as paths.
+  void answer_with_parts(bool on) { inline_parts_ = on; }
+
+  // A link of the single file: under a base (which the page loses), a
+  // relative reference as the absolute URL it names; nothing otherwise.
+  [[nodiscard]] std::optional<std::string> absolute_link(
+      std::size_t from, std::string_view reference,
+      std::string_view base) const;
+
   // The archive's main page: the part that the multipart/related "start"
   // names, else the first text/html part; npos when there is none.
   [[nodiscard]] std::size_t main_page() const { return main_page_; }
@@ -42,6 +52,7 @@ class OfflineLinks {
   std::vector<UrlReference> locations_;  // absolute where they can be
   std::unordered_map<std::string, std::size_t> parts_;  // url_key -> part
   std::size_t main_page_;
+  bool inline_parts_ = false;
 
   // Hierarchical keys as a tree of directories, so that a relative
   // reference is looked up from its base's directory in the time of its

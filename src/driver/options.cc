@@ -21,6 +21,8 @@ struct OptionRow {
   bool Options::*flag;
   std::string_view Options::*value;
   const UsageText* usage;
+  // The value may be left out, and is given only after "=".
+  bool value_optional = false;
 };
 
 constexpr std::array ROWS{
@@ -41,6 +43,10 @@ constexpr std::array ROWS{
     OptionRow{'n', "no-clobber", &Options::no_clobber, nullptr,
               &usage::NO_CLOBBER},
     OptionRow{0, "only", &Options::only_given, &Options::only, &usage::ONLY},
+    OptionRow{0, "single-file", &Options::single_file, &Options::single_file_to,
+              &usage::SINGLE_FILE, true},
+    OptionRow{0, "no-network", &Options::no_network, nullptr,
+              &usage::NO_NETWORK},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };
@@ -49,7 +55,8 @@ constexpr std::array ROWS{
 constexpr bool usage_matches_rows() {
   return std::ranges::all_of(ROWS, [](const OptionRow& row) {
     return row.usage != nullptr &&
-           row.usage->value.empty() == (row.value == nullptr);
+           row.usage->value.empty() ==
+               (row.value == nullptr || row.value_optional);
   });
 }
 static_assert(usage_matches_rows());
@@ -92,8 +99,10 @@ Options parse_options(int argc, char** argv) {
       letters += ROWS[i].letter;
       if (takes_value) letters += ':';
     }
-    names[i] = {ROWS[i].name, takes_value ? required_argument : no_argument,
-                nullptr, code_of(i)};
+    const int argument = ROWS[i].value_optional ? optional_argument
+                         : takes_value          ? required_argument
+                                                : no_argument;
+    names[i] = {ROWS[i].name, argument, nullptr, code_of(i)};
   }
 
   Options options;
@@ -114,11 +123,15 @@ Options parse_options(int argc, char** argv) {
     for (std::size_t i = 0; i < ROWS.size(); ++i) {
       if (code_of(i) != code) continue;
       if (ROWS[i].flag != nullptr) options.*ROWS[i].flag = true;
-      if (ROWS[i].value != nullptr) options.*ROWS[i].value = optarg;
+      if (ROWS[i].value != nullptr && optarg != nullptr)
+        options.*ROWS[i].value = optarg;
     }
     if (options.help || options.version) return options;
   }
-  if (options.offline) options.any_layout = true;
+  if (options.offline || options.single_file) options.any_layout = true;
+  // Standard output is the only place --single-file names.
+  if (!options.single_file_to.empty() && options.single_file_to != "-")
+    fail_bad_option("--single-file=" + std::string(options.single_file_to));
   // Whatever follows "--" is a path.
   for (int i = optind; i < argc; ++i) options.archives.emplace_back(argv[i]);
   return options;

@@ -19,6 +19,9 @@ struct Options {
   bool no_clobber = false;                 // -n, --no-clobber
   std::string_view only;                   // --only TYPES
   bool only_given = false;                 // --only named the types
+  bool single_file = false;                // --single-file (implies -a)
+  std::string_view single_file_to;         // --single-file=- ("-" only)
+  bool no_network = false;                 // --no-network
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

@@ -58,5 +58,7 @@ bool OfflinePages::start(std::size_t index, DecodeSink& out,
         return links_.resolve(index, reference, base);
       },
       out);
+  if (block_network_ && syntax == PartSyntax::html)
+    sink->insert_first_in_head(std::string(OFFLINE_POLICY));
   return true;
 }

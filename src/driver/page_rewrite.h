@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mime_archive.h"
@@ -26,6 +27,15 @@ class RewritingSink final : public DecodeSink {
   void put(const char* bytes, std::size_t count) override;
   // The page has ended: what the rewriter still holds goes out.
   void finish();
+  void expand_with(ReplacementExpander expand) {
+    rewriter_.expand_with(std::move(expand));
+  }
+  void resolve_links_with(ReferenceResolver resolve) {
+    rewriter_.resolve_links_with(std::move(resolve));
+  }
+  void insert_first_in_head(std::string markup) {
+    rewriter_.insert_first_in_head(std::move(markup));
+  }
   [[nodiscard]] const RewriteReport& report() const {
     return rewriter_.report();
   }
@@ -42,6 +52,15 @@ class RewritingSink final : public DecodeSink {
   ByteSink write_;
 };
 
+// --no-network: the policy a written page carries so that it loads only
+// the data: URIs it holds (single file) or, beside them, local files.
+inline constexpr std::string_view SINGLE_FILE_POLICY =
+    "<meta http-equiv=\"Content-Security-Policy\" "
+    "content=\"default-src data: 'unsafe-inline'\">";
+inline constexpr std::string_view OFFLINE_POLICY =
+    "<meta http-equiv=\"Content-Security-Policy\" "
+    "content=\"default-src 'self' file: data: 'unsafe-inline'\">";
+
 // Which parts of an archive --offline rewrites, and how.
 class OfflinePages {
  public:
@@ -54,10 +73,14 @@ class OfflinePages {
   bool start(std::size_t index, DecodeSink& out,
              std::optional<RewritingSink>& sink);
 
+  // Pages get OFFLINE_POLICY first in their <head>.
+  void block_network() { block_network_ = true; }
+
   // The archive's main page; npos when there is none.
   [[nodiscard]] std::size_t main_page() const { return links_.main_page(); }
 
  private:
   const MimeArchive& archive_;
   OfflineLinks links_;
+  bool block_network_ = false;
 };

@@ -455,6 +455,7 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
     base_seen_ = true;
     sink.unreadable_base();
   }
+  if (start && closed) sink.element_opens(tag_name, units.origin + open);
   if (start && readable) {
     sink.tag_begins();
     char buffer[16];
@@ -476,10 +477,18 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
                   a.quoted);
         continue;
       }
+      const bool anchor = tag_name == "a" || tag_name == "area";
+      if (what == AttributeKind::link ||
+          (anchor && what == AttributeKind::url && name == "href")) {
+        if (what == AttributeKind::link && !sink.has_base()) continue;
+        const DecodedText value =
+            decode_units(units, a.value_begin, a.value_end, true);
+        sink.link(value, 0, value.text().size());
+        continue;
+      }
       switch (what) {
         case AttributeKind::link:
-          if (!sink.has_base()) break;
-          [[fallthrough]];
+          break;
         case AttributeKind::url: {
           const DecodedText value =
               decode_units(units, a.value_begin, a.value_end, true);
@@ -500,6 +509,7 @@ std::size_t HtmlScanner::tag(const UnitView& units, std::size_t open,
     }
     sink.tag_ends();
   }
+  if (start && closed) sink.element_opened(tag_name, units.origin + i + 1);
   if (!closed) return n;
   after_tag(start ? tag_name : std::string_view());
   return i + 1;

@@ -39,11 +39,19 @@ class MarkupSink : public ReferenceSink {
                     std::size_t end, bool quoted) = 0;
   // A <base> tag too long to be read: nothing after it can be rewritten.
   virtual void unreadable_base() = 0;
+  // A reference that only leads elsewhere when followed (<a href>, <area
+  // href>, form actions and the like), text()[begin, end) of `text`.
+  virtual void link(const DecodedText& text, std::size_t begin,
+                    std::size_t end) = 0;
   // Whether references are read against a <base href>.
   [[nodiscard]] virtual bool has_base() const = 0;
   // A start tag's attributes are about to be read; then each crossorigin
   // attribute it holds (units [begin, end) of the page), then its end.
   virtual void tag_begins() = 0;
+  // A whole start tag named `name` (lower case) opens at unit `open`, before
+  // its attributes are read; once read, it has closed before unit `after`.
+  virtual void element_opens(std::string_view name, std::size_t open) = 0;
+  virtual void element_opened(std::string_view name, std::size_t after) = 0;
   virtual void crossorigin(std::size_t begin, std::size_t end) = 0;
   virtual void tag_ends() = 0;
 

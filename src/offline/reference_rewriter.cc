@@ -24,7 +24,8 @@ constexpr std::size_t BASE_CAP = 2048;
 struct Edit {
   std::size_t begin;  // code units of the page
   std::size_t end;
-  std::string text;  // ASCII
+  std::string text;     // ASCII
+  bool expand = false;  // text is INLINE_MARK and a key for the expander
 };
 
 bool safe_byte(unsigned char c) {
@@ -104,8 +105,41 @@ class ReferenceRewriter::Core final : public MarkupSink {
 
   [[nodiscard]] const RewriteReport& report() const { return report_; }
 
+  void expand_with(ReplacementExpander expand) { expand_ = std::move(expand); }
+  void insert_first_in_head(std::string markup) {
+    head_markup_ = std::move(markup);
+  }
+
+  void element_opens(std::string_view name, std::size_t open) override {
+    if (head_markup_.empty() || name == "html" || name == "head") return;
+    insert(open);
+  }
+
+  void element_opened(std::string_view name, std::size_t after) override {
+    if (!head_markup_.empty() && name == "head") insert(after);
+  }
+
+  void insert(std::size_t at) {
+    edits_.push_back({at, at, std::move(head_markup_), false});
+    head_markup_.clear();
+    edited_ = true;
+  }
+  void resolve_links_with(ReferenceResolver resolve) {
+    resolve_links_ = std::move(resolve);
+  }
+
   void reference(const DecodedText& decoded, std::size_t begin, std::size_t end,
                  bool in_attribute) override {
+    replace(decoded, begin, end, in_attribute, resolve_);
+  }
+
+  void link(const DecodedText& text, std::size_t begin,
+            std::size_t end) override {
+    replace(text, begin, end, true, resolve_links_ ? resolve_links_ : resolve_);
+  }
+
+  void replace(const DecodedText& decoded, std::size_t begin, std::size_t end,
+               bool in_attribute, const ReferenceResolver& resolve) {
     if (frozen_) return;
     const std::string_view text = decoded.text();
     while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
@@ -115,11 +149,16 @@ class ReferenceRewriter::Core final : public MarkupSink {
     const std::size_t hash = text.substr(begin, end - begin).find('#');
     if (hash != std::string_view::npos) end = begin + hash;
     if (begin == end || !decoded.ok()) return;
-    const std::optional<std::string> replacement =
-        resolve_(text.substr(begin, end - begin), base_);
+    std::optional<std::string> replacement =
+        resolve(text.substr(begin, end - begin), base_);
     if (!replacement) return;
-    edits_.push_back({decoded.unit(begin), decoded.unit(end),
-                      safe(*replacement, in_attribute)});
+    if (expand_ && replacement->starts_with(INLINE_MARK)) {
+      edits_.push_back({decoded.unit(begin), decoded.unit(end),
+                        std::move(*replacement), true});
+    } else {
+      edits_.push_back({decoded.unit(begin), decoded.unit(end),
+                        safe(*replacement, in_attribute), false});
+    }
     edited_ = true;
     ++report_.references;
     if (!has_scheme(*replacement)) ++tag_files_;
@@ -135,7 +174,7 @@ class ReferenceRewriter::Core final : public MarkupSink {
     report_.base = value.text();
     if (value.text().empty()) return;
     base_ = value.text();
-    edits_.push_back({begin, end, quoted ? std::string() : "\"\""});
+    edits_.push_back({begin, end, quoted ? std::string() : "\"\"", false});
     edited_ = true;
     report_.base_cleared = true;
   }
@@ -161,7 +200,7 @@ class ReferenceRewriter::Core final : public MarkupSink {
           edits_.begin() + static_cast<std::ptrdiff_t>(tag_edits_),
           edits_.end(), begin,
           [](std::size_t unit, const Edit& edit) { return unit < edit.begin; });
-      edits_.insert(at, Edit{begin, end, std::string()});
+      edits_.insert(at, Edit{begin, end, std::string(), false});
     }
   }
 
@@ -169,6 +208,9 @@ class ReferenceRewriter::Core final : public MarkupSink {
   PartSyntax syntax_;
   std::string label_;
   ReferenceResolver resolve_;
+  ReferenceResolver resolve_links_;
+  ReplacementExpander expand_;
+  std::string head_markup_;  // still to be inserted
   RewriteReport report_;
 
   std::string prefix_;  // the first bytes, until the charset is known
@@ -274,7 +316,9 @@ class ReferenceRewriter::Core final : public MarkupSink {
     for (const Edit& edit : edits_) {
       const std::size_t begin = (edit.begin - origin_) * width_;
       if (begin > done) write(bytes.substr(done, begin - done));
-      if (width_ == 1) {
+      if (edit.expand) {
+        expand(edit.text, write);
+      } else if (width_ == 1) {
         if (!edit.text.empty()) write(edit.text);
       } else {
         wide.clear();
@@ -292,7 +336,38 @@ class ReferenceRewriter::Core final : public MarkupSink {
     edits_.clear();
     origin_ += units;
   }
+
+  // An inlined replacement, in the page's code units.
+  void expand(std::string_view marked, const ByteSink& write) {
+    const std::string_view key = marked.substr(1);
+    if (width_ == 1) {
+      expand_(key, write);
+      return;
+    }
+    std::string wide;
+    expand_(key, [&](std::string_view bytes) {
+      wide.clear();
+      for (const char c : bytes) {
+        if (big_endian_) wide += '\0';
+        wide += c;
+        if (!big_endian_) wide += '\0';
+      }
+      write(wide);
+    });
+  }
 };
+
+void ReferenceRewriter::expand_with(ReplacementExpander expand) {
+  core_->expand_with(std::move(expand));
+}
+
+void ReferenceRewriter::insert_first_in_head(std::string markup) {
+  core_->insert_first_in_head(std::move(markup));
+}
+
+void ReferenceRewriter::resolve_links_with(ReferenceResolver resolve) {
+  core_->resolve_links_with(std::move(resolve));
+}
 
 ReferenceRewriter::ReferenceRewriter(PartSyntax syntax,
                                      std::string_view charset,

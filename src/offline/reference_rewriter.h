@@ -48,6 +48,15 @@ struct RewriteReport {
 // Receives the rewritten part in pieces, in order.
 using ByteSink = std::function<void(std::string_view bytes)>;
 
+// A replacement too large to return as text (a whole part inlined): the
+// resolver returns INLINE_MARK and a key, and the rewriter has the
+// expander write the replacement at its place, in pieces. What the
+// expander writes is written as it stands: it must not end the attribute,
+// the srcset candidate or the CSS token.
+inline constexpr char INLINE_MARK = '\0';
+using ReplacementExpander =
+    std::function<void(std::string_view key, const ByteSink& write)>;
+
 // One token the rewriting holds whole before it knows what it says (a tag
 // with its attributes, a url(), an @import): a longer one is passed as it
 // stands and names no part. Pages stream through in constant memory.
@@ -80,6 +89,18 @@ class ReferenceRewriter {
   ReferenceRewriter(ReferenceRewriter&& other) noexcept;
   ReferenceRewriter& operator=(ReferenceRewriter&& other) noexcept;
   ~ReferenceRewriter();
+
+  // Replacements marked with INLINE_MARK are written by `expand`.
+  void expand_with(ReplacementExpander expand);
+  // Links (<a href> and the attributes read only against a base) are
+  // answered by `resolve` instead of the resolver the rewriter was made
+  // with.
+  void resolve_links_with(ReferenceResolver resolve);
+
+  // An HTML page gets `markup` first in its <head>: right after the <head>
+  // tag, or where the first element that is neither <html> nor <head>
+  // begins (a browser's head then holds it).
+  void insert_first_in_head(std::string markup);
 
   // Page bytes in runs of any size; `write` receives the rewritten page in
   // pieces, in order, as soon as they are known.

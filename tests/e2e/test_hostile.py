@@ -213,6 +213,38 @@ class Traversal(Outside):
         self.assertEqual(r.created(), {})
 
 
+    def test_single_file_stays_beneath_the_output(self):
+        # Whatever its parts are called, --single-file writes one file,
+        # named after the archive, beneath the output directory: a link
+        # standing at its name is replaced, never written through, and a
+        # link for -d's directory that leads out is refused.
+        page = (b"--b\nContent-Type: text/html\nContent-Location: "
+                b"http://h/../../p.html\n\n<img src=../../../etc/x.png>\n"
+                b"--b\nContent-Type: image/png\nContent-Location: "
+                b"http://h/../etc/x.png\n\nx\n--b--\n")
+        arc = b"Content-Type: multipart/related; boundary=b\n\n" + page
+        cases = [
+            ([], {"a.html": h.Symlink("../sentinel")}, "a.html", None),
+            (["-C", "out"], {"out/a.html": h.Symlink("../../sentinel")},
+             "out/a.html", None),
+            (["-d"], {"a/a.html": h.Symlink("../../sentinel")}, "a/a.html",
+             None),
+            (["-d"], {"a": h.Symlink("..")}, None, unsafe(b"a")),
+        ]
+        for options, links, written, printed in cases:
+            with self.subTest(options=options, links=links):
+                r = self.run_tool({"a.mht": arc}, files=dict(links, out=h.DIR),
+                                  args=["--single-file"] + options +
+                                  ["a.mht"], conf=None)
+                if printed:
+                    self.assertEqual(r.stdout, progress(1, "a.mht") + printed)
+                    self.assertEqual((r.status, r.created()), (252, {}))
+                    continue
+                self.assertEqual(r.status, 0, r.stdout)
+                self.assertEqual(set(r.created()), {written})
+                self.assertEqual(r.created()[written],
+                                 b"<img src=data:image/png;base64,eA==>")
+
     def test_nested_look_alikes_equal_python_email(self):
         # Multiparts nested up to eight deep, each body full of lines that
         # resemble a delimiter of some level: every part comes out as
@@ -604,7 +636,7 @@ class ArchivePath(Outside):
     def test_fifo_without_a_writer_in_every_mode(self):
         # --any-layout reads bodies back by their offsets: a FIFO is no
         # archive for it, refused at once rather than waited on.
-        for args in (["-a"], ["--offline"], ["-a", "-l"]):
+        for args in (["-a"], ["--offline"], ["-a", "-l"], ["--single-file"]):
             r = self.run_tool({}, args=args + ["pipe"],
                               setup=lambda root: os.mkfifo(
                                   os.path.join(root, "pipe")))

@@ -592,3 +592,99 @@ TEST(ReferenceRewriter, CharsetFromMetaDecidesWithoutALabel) {
 }
 
 }  // namespace
+
+namespace {
+
+// A rewriter whose resolver marks every reference for the expander, which
+// writes "<" + key + ">" in two pieces (whatever the attribute: what it
+// writes is trusted), and whose links are answered as "L:" + reference.
+std::string expanded(std::string_view page, std::string_view charset,
+                     bool link_resolver) {
+  ReferenceRewriter rewriter(
+      PartSyntax::html, charset,
+      [](std::string_view reference, std::string_view /*base*/) {
+        return std::optional<std::string>(std::string(1, INLINE_MARK) +
+                                          std::string(reference));
+      });
+  rewriter.expand_with([](std::string_view key, const ByteSink& write) {
+    write("<");
+    write(std::string(key) + ">");
+  });
+  if (link_resolver)
+    rewriter.resolve_links_with(
+        [](std::string_view reference, std::string_view /*base*/) {
+          return std::optional<std::string>("L:" + std::string(reference));
+        });
+  std::string out;
+  const ByteSink write = [&out](std::string_view bytes) { out.append(bytes); };
+  // One byte at a time: an expansion never splits the page's own bytes.
+  for (const char c : page) rewriter.feed({&c, 1}, write);
+  rewriter.finish(write);
+  return out;
+}
+
+}  // namespace
+
+TEST(ReferenceRewriter, MarkedReplacementsAreWrittenByTheExpander) {
+  const struct {
+    const char* what;
+    std::string input;
+    std::string expected;
+    bool link_resolver;
+  } cases[] = {
+      {"attribute, srcset, css",
+       "<img src=a.png srcset=\"b.png 2x, c 3x\">"
+       "<p style='background:url(d.png)'>",
+       "<img src=<a.png> srcset=\"<b.png> 2x, <c> 3x\">"
+       "<p style='background:url(<d.png>)'>",
+       false},
+      {"a fragment stays after it", "<img src=\"a.svg#x\">",
+       "<img src=\"<a.svg>#x\">", false},
+      {"links without their resolver are references",
+       "<a href=p.html>x</a><area href=q>",
+       "<a href=<p.html>>x</a><area href=<q>>", false},
+      {"links through their own resolver",
+       "<a href=p.html>x</a><AREA HREF=q><link href=s.css>",
+       "<a href=L:p.html>x</a><AREA HREF=L:q><link href=<s.css>>", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(expanded(c.input, "", c.link_resolver), c.expected);
+  }
+  // A UTF-16 page gets the expansion in its own code units.
+  EXPECT_EQ(expanded(utf16("<img src=a>", true, true), "", false),
+            utf16("<img src=<a>>", true, true));
+  EXPECT_EQ(expanded(utf16("<img src=a>", false, true), "", false),
+            utf16("<img src=<a>>", false, true));
+}
+
+TEST(ReferenceRewriter, MarkupGoesFirstInTheHead) {
+  const struct {
+    const char* what;
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"after <head>", "<!DOCTYPE html><html><HEAD lang=x><title>t</title>",
+       "<!DOCTYPE html><html><HEAD lang=x><M><title>t</title>"},
+      {"no head: before the first other element", "<!-- c --><html><body><p>",
+       "<!-- c --><html><M><body><p>"},
+      {"once only", "<head></head><head>", "<head><M></head><head>"},
+      {"before a tag's own edits", "<p><img src=a.png>",
+       "<M><p><img src=img/a.png>"},
+      {"not in a comment or script", "<!--<p>--><script>'<p>'</script>",
+       "<!--<p>--><M><script>'<p>'</script>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::size_t run : {std::size_t{1}, std::size_t{1000}}) {
+      ReferenceRewriter rewriter(PartSyntax::html, "", answer);
+      rewriter.insert_first_in_head("<M>");
+      std::string out;
+      const ByteSink write = [&out](std::string_view b) { out.append(b); };
+      for (std::size_t at = 0; at < c.input.size(); at += run)
+        rewriter.feed(std::string_view(c.input).substr(at, run), write);
+      rewriter.finish(write);
+      EXPECT_EQ(out, c.expected);
+    }
+  }
+}
