@@ -446,6 +446,16 @@ def limit_memory():
     resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
 
 
+def memory_limit():
+    """limit_memory, where this build starts within it: a sanitizer build
+    reserves more address space than that before it reads a byte, and
+    there the cap's message is checked without the limit."""
+    started = subprocess.run([h.binary(), "--version"], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                             preexec_fn=limit_memory)
+    return limit_memory if started.returncode == 0 else None
+
+
 class HeaderLines(Outside):
     """Header lines are held whole, so each is capped: over the limit the
     run ends with the message and -3, whichever header line it is."""
@@ -467,19 +477,20 @@ class HeaderLines(Outside):
         }
         for name, arc in cases.items():
             with self.subTest(name):
-                r = self.run_tool({"a.mht": arc}, preexec_fn=limit_memory)
+                r = self.run_tool({"a.mht": arc}, preexec_fn=memory_limit())
                 self.assertEqual(r.stdout,
                                  progress(1, "a.mht") + long_header("a.mht"))
                 self.assertEqual(r.status, 253)
                 self.assertEqual(r.created(), {})
         # At the limit, line end included, the line is read as before.
         arc = ct + b"\n\n" + good % at
-        r = self.run_tool({"a.mht": arc}, preexec_fn=limit_memory)
+        r = self.run_tool({"a.mht": arc}, preexec_fn=memory_limit())
         self.assertEqual(r.stdout, ok_stdout((b"a", 0)))
         self.assertEqual(r.status, 0)
 
     def test_dev_zero_ends_with_the_message(self):
-        r = self.run_tool({}, args=["/dev/zero"], preexec_fn=limit_memory)
+        r = self.run_tool({}, args=["/dev/zero"],
+                          preexec_fn=memory_limit())
         self.assertEqual(r.stdout, progress(1, "/dev/zero") +
                          long_header("/dev/zero"))
         self.assertEqual(r.status, 253)
