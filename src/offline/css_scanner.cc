@@ -151,14 +151,19 @@ std::size_t CssScanner::scan(const DecodedText& text, bool final, bool force,
         break;
       }
       case Mode::string:
+      case Mode::bare_url:
+        // A string ends at its quote (taken) or a line end, a bare url()
+        // at ")" or a blank (both left for the normal scan); a backslash
+        // takes the byte after it along.
         for (; i < size; ++i) {
           const char c = css[i];
-          if (c == quote_) {
-            ++i;
+          if (mode_ == Mode::string ? c == quote_ : c == ')') {
+            if (mode_ == Mode::string) ++i;
             mode_ = Mode::normal;
             break;
           }
-          if (c == '\n' || c == '\r' || c == '\f') {
+          if (mode_ == Mode::string ? c == '\n' || c == '\r' || c == '\f'
+                                    : is_space(static_cast<unsigned char>(c))) {
             mode_ = Mode::normal;
             break;
           }
@@ -173,19 +178,6 @@ std::size_t CssScanner::scan(const DecodedText& text, bool final, bool force,
         if (i < size)
           mode_ =
               css[i] == '"' || css[i] == '\'' ? Mode::normal : Mode::bare_url;
-        break;
-      case Mode::bare_url:
-        for (; i < size; ++i) {
-          const char c = css[i];
-          if (c == ')' || is_space(static_cast<unsigned char>(c))) {
-            mode_ = Mode::normal;
-            break;
-          }
-          if (c == '\\' && backslash_escapes_) {
-            if (i + 1 == size && !final) return hold(i);
-            ++i;
-          }
-        }
         break;
       case Mode::normal: {
         const char c = css[i];
