@@ -51,10 +51,6 @@ void check_name(std::string_view name) {
 
 }  // namespace
 
-extern "C" const char* __asan_default_options() {
-  return "quarantine_size_mb=16";
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_setup();
   scratch_setup();
@@ -85,8 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (!given.insert(name).second) fuzz_fail("a name given twice");
   }
 
-  scratch_enter();
-  try {
+  scratch_unpack([&] {
     MimeSource source(scratch_archive());
     DecodeTable table;
     table.use(base64table_of(RFC2045_ALPHABET));
@@ -95,9 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (size % 2 == 1) pages.emplace(source.archive(), source.names());
     const DirectoryFd root = open_output_root(".");
     extract_parts(source, table, root.get(), pages ? &*pages : nullptr);
-  } catch (const FuzzFatal&) {
-    // A documented fatal condition: the program would print and exit here.
-  }
-  scratch_leave();
+  });
   return 0;
 }

@@ -32,10 +32,6 @@ void check_only_the_page() {
 
 }  // namespace
 
-extern "C" const char* __asan_default_options() {
-  return "quarantine_size_mb=16";
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_setup();
   scratch_setup();
@@ -45,18 +41,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   scratch_write_archive(data, size);
-  scratch_enter();
-  try {
-    MimeSource source(scratch_archive());
-    DecodeTable table;
-    table.use(base64table_of(RFC2045_ALPHABET));
-    source.read_as_rfc2045(true);
-    const DirectoryFd root = open_output_root(".");
-    write_single_file(source, table, root.get(), {}, size % 2 == 1);
-  } catch (const FuzzFatal&) {
-    // A documented fatal condition: the program would print and exit here.
-  }
-  check_only_the_page();
-  scratch_leave();
+  scratch_unpack(
+      [&] {
+        MimeSource source(scratch_archive());
+        DecodeTable table;
+        table.use(base64table_of(RFC2045_ALPHABET));
+        source.read_as_rfc2045(true);
+        const DirectoryFd root = open_output_root(".");
+        write_single_file(source, table, root.get(), {}, size % 2 == 1);
+      },
+      check_only_the_page);
   return 0;
 }

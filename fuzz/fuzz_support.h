@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,3 +37,8 @@ void scratch_enter();
 // that the current directory is still the work directory), returns to the
 // fuzzer's own directory and empties the work directory.
 void scratch_leave();
+// One input's run in the work directory, from scratch_enter to
+// scratch_leave: a documented fatal condition ends `unpack` where the
+// program would exit; `check` then looks at what is left before it goes.
+void scratch_unpack(const std::function<void()>& unpack,
+                    const std::function<void()>& check = {});
