@@ -12,10 +12,12 @@ CPU and wall ratio to -a, the load average, and a Markdown row for
 docs/performance.md. The goal: --single-file at most 2x -a, peak RSS at most
 32 MiB.
 
-usage: bench/single_file.py [--binary PATH] [--runs N] [SHAPE ...]
+usage: bench/single_file.py [--binary PATH] [--baseline PATH] [--runs N]
+                            [SHAPE ...]
   SHAPE is `quick` (64 MiB, 200 pictures), `full` (1 GiB, 2,000 pictures;
   the default) or MIB:PICTURES.
   Without --binary, a Release build in build-bench/ is made and used.
+  --baseline PATH runs another build (before a change) in the same rounds.
 """
 
 import argparse
@@ -136,17 +138,23 @@ def output_bytes(cwd):
                for d, _, files in os.walk(cwd) for f in files)
 
 
-def measure(binary, archive, runs, work):
+def measure(binaries, archive, runs, work):
+    """binaries: (label, path) pairs; each runs -a and --single-file."""
     subprocess.run(["cat", archive], check=True, stdout=subprocess.DEVNULL)
-    modes = (("-a", ["-a"]), ("--single-file", ["--single-file"]))
+    modes = [(label + mode, [path, mode])
+             for label, path in binaries
+             for mode in ("-a", "--single-file")]
     results = {name: [] for name, _ in modes}
     written = {}
     for round_ in range(runs):
-        order = modes if round_ % 2 == 0 else modes[::-1]
-        for name, args in order:
+        turn = round_ % len(modes)
+        order = modes[turn:] + modes[:turn]
+        if round_ % 2:
+            order.reverse()
+        for name, command in order:
             cwd = os.path.join(work, "run")
             os.mkdir(cwd)
-            got = timed([binary] + args + ["-q", archive], cwd)
+            got = timed(command + ["-q", archive], cwd)
             written[name] = output_bytes(cwd)
             shutil.rmtree(cwd)
             if got[3]:
@@ -155,12 +163,14 @@ def measure(binary, archive, runs, work):
     return results, written
 
 
-def report(label, archive, results, written):
+def report(label, archive, binaries, results, written):
     size = os.path.getsize(archive)
     print("\n%s: %s (%.1f MiB)" % (label, os.path.basename(archive),
                                    size / (1 << 20)))
-    print("  %-14s %8s %8s %9s %9s  %s" % (
-        "mode", "CPU s", "wall s", "peak RSS", "written", "CPU runs (s)"))
+    width = max(len(name) for name in results)
+    print("  %-*s %8s %8s %9s %9s  %s" % (
+        width, "mode", "CPU s", "wall s", "peak RSS", "written",
+        "CPU runs (s)"))
     cpu = {}
     wall = {}
     rss = {}
@@ -168,25 +178,32 @@ def report(label, archive, results, written):
         cpu[name] = statistics.median(r[1] for r in runs)
         wall[name] = statistics.median(r[0] for r in runs)
         rss[name] = max(r[2] for r in runs) / 1024
-        print("  %-14s %8.3f %8.3f %5.1f MiB %5.0f MiB  %s" % (
-            name, cpu[name], wall[name], rss[name],
+        print("  %-*s %8.3f %8.3f %5.1f MiB %5.0f MiB  %s" % (
+            width, name, cpu[name], wall[name], rss[name],
             written[name] / (1 << 20),
             " ".join("%.3f" % r[1] for r in runs)))
-    ratio = cpu["--single-file"] / cpu["-a"]
-    wall_ratio = wall["--single-file"] / wall["-a"]
-    print("  --single-file / -a: CPU %.2f, wall %.2f (goal: at most 2.00); "
-          "peak RSS %.1f MiB (goal: at most 32)" %
-          (ratio, wall_ratio, rss["--single-file"]))
-    return ("| %.0f MiB, %s | %.3f s / %.3f s | %.3f s / %.3f s | %.2f / %.2f "
-            "| %.1f / %.1f MiB |" % (
-                size / (1 << 20), label, cpu["-a"], wall["-a"],
-                cpu["--single-file"], wall["--single-file"], ratio,
-                wall_ratio, rss["-a"], rss["--single-file"]))
+    rows = []
+    for tag, _ in binaries:
+        a, single = tag + "-a", tag + "--single-file"
+        ratio = cpu[single] / cpu[a]
+        wall_ratio = wall[single] / wall[a]
+        print("  %s--single-file / -a: CPU %.2f, wall %.2f (goal: at most "
+              "2.00); peak RSS %.1f MiB (goal: at most 32)" %
+              (tag, ratio, wall_ratio, rss[single]))
+        rows.append(
+            "| %.0f MiB, %s%s | %.3f s / %.3f s | %.3f s / %.3f s "
+            "| %.2f / %.2f | %.1f / %.1f MiB |" % (
+                size / (1 << 20), label, " (%s)" % tag.strip(" :")
+                if tag else "", cpu[a], wall[a], cpu[single], wall[single],
+                ratio, wall_ratio, rss[a], rss[single]))
+    return rows
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--binary")
+    parser.add_argument("--baseline", help="another build (before a change), "
+                        "timed in the same rounds")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("shapes", nargs="*", default=["full"])
     opts = parser.parse_intermixed_args()
@@ -201,6 +218,9 @@ def main():
             mib, _, pictures = item.partition(":")
             chosen.append((int(mib), int(pictures)))
     binary = os.path.abspath(opts.binary) if opts.binary else build_binary()
+    binaries = [("", binary)]
+    if opts.baseline:
+        binaries.append(("baseline: ", os.path.abspath(opts.baseline)))
     work = tempfile.mkdtemp(prefix="mimeunpack-single.", dir="/dev/shm")
     rows = []
     load = os.getloadavg()
@@ -213,8 +233,8 @@ def main():
                          "%d MiB needed" % (free >> 20, mib * 3))
             archive = os.path.join(work, "gallery-%d.mht" % mib)
             write_archive(archive, mib, pictures)
-            rows.append(report("%d pictures" % pictures, archive,
-                               *measure(binary, archive, opts.runs, work)))
+            rows += report("%d pictures" % pictures, archive, binaries,
+                           *measure(binaries, archive, opts.runs, work))
             os.remove(archive)
     finally:
         shutil.rmtree(work, ignore_errors=True)
