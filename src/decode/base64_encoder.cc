@@ -15,7 +15,7 @@ constexpr char ALPHABET[] =
 
 // Two characters for each twelve bits: a group costs two lookups.
 const auto PAIRS = [] {
-  std::array<char, 2 * 4096> pairs{};
+  std::array<char, std::size_t{2} * 4096> pairs{};
   for (std::size_t v = 0; v < 4096; ++v) {
     pairs[2 * v] = ALPHABET[v >> 6];
     pairs[2 * v + 1] = ALPHABET[v & 63];
@@ -25,8 +25,8 @@ const auto PAIRS = [] {
 
 void encode_scalar(const unsigned char* in, std::size_t groups, char* out) {
   for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
-    const std::uint32_t value =
-        (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
+    const std::size_t value =
+        (std::size_t{in[0]} << 16) | (std::size_t{in[1]} << 8) | in[2];
     std::memcpy(out, &PAIRS[2 * (value >> 12)], 2);
     std::memcpy(out + 2, &PAIRS[2 * (value & 0xFFF)], 2);
   }
