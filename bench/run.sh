@@ -7,7 +7,8 @@
 # --offline run at that level in the same rounds, and their ratio is printed.
 #   bench/run.sh [MiB] [SHAPE]
 # (bench/modes.py times every mode beside a copy on all the shapes, with
-# the peak RSS of each.)
+# the peak RSS of each; bench/single_file.py times --single-file beside -a
+# on a page with 2,000 pictures.)
 # SHAPE is `office` (the default: a page and many pictures), `base64` (one
 # base64 part filling the archive), `qp` (one quoted-printable page) or
 # `tiny` (MiB is then a number of tiny parts);

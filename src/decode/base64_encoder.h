@@ -6,10 +6,20 @@
 #include <cstdint>
 
 #include "stream_decoder.h"
+#include "vector_level.h"
+
+// `groups` whole groups of three bytes at `in` as four characters each at
+// `out`, with the vector paths of `level` (which the processor must
+// support); reads no byte past the groups, writes none past their
+// characters.
+void encode_base64_groups_at(VectorLevel level, const unsigned char* in,
+                             std::size_t groups, char* out);
 
 class Base64EncodingSink final : public DecodeSink {
  public:
-  explicit Base64EncodingSink(DecodeSink& out) : out_(out) {}
+  explicit Base64EncodingSink(DecodeSink& out,
+                              VectorLevel level = vector_level())
+      : out_(out), level_(level) {}
   void put(const char* bytes, std::size_t count) override;
   // The input has ended: the last group, padded, and all that waits go out.
   void finish();
@@ -21,12 +31,14 @@ class Base64EncodingSink final : public DecodeSink {
   static constexpr std::size_t BLOCK = 1 << 16;
 
   DecodeSink& out_;
+  VectorLevel level_;
   unsigned char carry_[3] = {};
   std::size_t carried_ = 0;
   char block_[BLOCK] = {};
   std::size_t used_ = 0;
   std::uint64_t taken_ = 0;
 
-  void encode_group(const unsigned char* group);
+  // Encodes whole groups of `count` bytes at `in`; returns the bytes used.
+  std::size_t encode_groups(const unsigned char* in, std::size_t count);
   void flush();
 };

@@ -255,6 +255,34 @@ TEST_P(StreamDecoderTest, Rfc2045InputOnLargeBodies) {
   }
 }
 
+// One stray byte, or the padding that ends the data, at each place of a
+// clean run of characters, on either side of each 64-character stretch the
+// stray search looks at whole: the bytes before it are all kept.
+TEST_P(StreamDecoderTest, Rfc2045StrayAtEachPlaceOfAStretch) {
+  std::mt19937 rng(64);
+  const std::string data = test_support::pseudo_random_bytes(300, rng());
+  const std::string clean = test_support::reference_base64(data);
+  const auto decode = [&](const std::string& body) {
+    StreamDecoder decoder(&rfc2045(), GetParam(), Base64Input::rfc2045);
+    StringSink sink;
+    decoder.feed(body, sink);
+    decoder.finish(sink);
+    return sink.text;
+  };
+  for (std::size_t at = 0; at <= clean.size(); ++at) {
+    SCOPED_TRACE(at);
+    std::string stray = clean;
+    stray.insert(at, 1, " \t!*\x80"[at % 5]);
+    EXPECT_EQ(decode(stray), data);
+    if (at % 4 == 0) {
+      // "QQ==" ends the data: what follows it is not decoded.
+      const std::string padded =
+          clean.substr(0, at) + "QQ==" + clean.substr(at);
+      EXPECT_EQ(decode(padded), data.substr(0, at / 4 * 3) + "A");
+    }
+  }
+}
+
 TEST(CountingSink, CountsWhatWouldBeWritten) {
   const std::string body = "QUJD\r\nREVG\r\nRw==\r\n";  // "ABCDEFG"
   StreamDecoder decoder(&rfc2045());

@@ -229,6 +229,22 @@ class SingleFile(unittest.TestCase):
                          b"<img src=" + data_uri(b"image/png", big) + b">")
 
 
+    def test_every_size_encodes_as_python_does(self):
+        """Pictures of 0 to 300 bytes (each tail the encoder's blocks can
+        leave) and one of 1 MiB, inlined as Python's base64 writes them;
+        ctest runs this at each vector level."""
+        sizes = list(range(301)) + [1024 * 1024 + 2]
+        bodies = [os.urandom(n) for n in sizes]
+        page = b"".join(b"<img src=p%d.png>" % n for n in range(len(sizes)))
+        parts = [part(b"image/png", b"base64",
+                      b"https://ex.example/dir/p%d.png" % n, body)
+                 for n, body in enumerate(bodies)]
+        r = run(page_archive(page, *parts))
+        self.assertEqual(r.status, 0, r.stderr)
+        self.assertEqual(r.created()["t.html"], b"".join(
+            b"<img src=" + data_uri(b"image/png", body) + b">"
+            for body in bodies))
+
     def test_references_repeated_past_the_budget_stay(self):
         """One 1 MiB picture named 2,000 times would make a 2.8 GB file
         from a 1.4 MB archive (a disk filled this way once): parts are
