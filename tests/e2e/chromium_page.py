@@ -290,6 +290,9 @@ def _load(tools, url, timeout, settle, size=None, allow=()):
             request = by_id.get(params["requestId"])
             if request:
                 request.status = params["response"].get("status", 0)
+                # A frame from another site loads in a renderer of its own,
+                # which reports the rest to a target not attached here.
+                request.finished |= request.type == "Document"
         elif method == "Network.loadingFinished":
             request = by_id.get(params["requestId"])
             if request:
