@@ -1,8 +1,8 @@
 """In a real browser, on archives Chromium saved itself: a small site served
 here on 127.0.0.1 (frames with their own picture and stylesheet, a CSS
 @import chain with pictures at each step, srcset pictures, a web font, a
-windows-1250 page) is loaded in Chromium and saved as MHTML
-(Page.captureSnapshot). The single file of each renders as Chromium renders
+windows-1250 page naming a picture in Czech) is loaded in Chromium and
+saved as MHTML (Page.captureSnapshot). The single file of each renders as Chromium renders
 the saved archive, at least as closely as the --offline directory does, and
 asks for none of the parts the archive holds.
 
@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -126,15 +127,21 @@ h1, .web { font-family: Webfont, monospace; font-size: 64px; color: #902020 }
 
 CZECH = "P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148 " \
         "\u00fap\u011bl \u010f\u00e1belsk\u00e9 \u00f3dy"
+# A picture named in Czech too: the page holds its name in windows-1250,
+# the archive the UTF-8 the browser asked for.
+PICTURE = "obr\u00e1zek \u017elut\u00fd.png"
 WINDOWS_1250 = {
     "/": ("text/html", ("""<!DOCTYPE html><html><head>
 <meta charset="windows-1250"><link rel="stylesheet" href="styl.css"></head>
-<body><h1>%s</h1><p class="box">%s</p></body></html>""" % (
-        CZECH, CZECH.upper())).encode("cp1250")),
+<body><h1>%s</h1><p class="box">%s</p><img src="img/%s" width="192">
+<div style="height: 128px; background: url('img/%s')"></div></body></html>"""
+                          % (CZECH, CZECH.upper(), PICTURE, PICTURE)
+                          ).encode("cp1250")),
     "/styl.css": (CSS, b"""h1 { font: 48px serif; color: #203060 }
 .box { font: 32px sans-serif; height: 160px; background: url(img/box.png) }
 """),
     "/img/box.png": picture((240, 240, 180), (180, 220, 240)),
+    "/img/" + urllib.parse.quote(PICTURE): picture((200, 0, 0), (0, 0, 0)),
 }
 
 # One row per page: (name, a function giving the site's files).
