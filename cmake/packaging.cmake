@@ -24,6 +24,9 @@ list(TRANSFORM MIMEUNPACK_DOC_PAGES PREPEND ${PROJECT_SOURCE_DIR}/docs/)
 list(TRANSFORM MIMEUNPACK_DOC_PAGES APPEND .md)
 install(FILES ${MIMEUNPACK_DOC_PAGES} ${PROJECT_SOURCE_DIR}/docs/manifest.schema.json
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/images/browser-before.png
+              ${PROJECT_SOURCE_DIR}/docs/images/browser-after.png
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs/images)
 # bash-completion loads a command's completion on demand from this directory,
 # by the command's name.
 install(FILES ${PROJECT_SOURCE_DIR}/completion/mimeunpack.bash

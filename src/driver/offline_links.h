@@ -47,6 +47,13 @@ class OfflineLinks {
   // names, else the first text/html part; npos when there is none.
   [[nodiscard]] std::size_t main_page() const { return main_page_; }
 
+  // Whether part `part`'s location is one a relative reference can be read
+  // against (a scheme and an authority, as http: and file: have; cid: has
+  // none).
+  [[nodiscard]] bool is_base(std::size_t part) const {
+    return locations_[part].is_absolute() && locations_[part].has_authority;
+  }
+
  private:
   const std::vector<std::string>& names_;
   std::vector<UrlReference> locations_;  // absolute where they can be

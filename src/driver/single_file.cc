@@ -147,7 +147,8 @@ SingleFile::SingleFile(const MimeSource& source, const Base64Decoder& base64,
       scratch_(scratch),
       seen_(source.archive().leaves.size(), false),
       active_(source.archive().leaves.size(), false),
-      blocks_(MAX_DEPTH + 1) {
+      blocks_(MAX_DEPTH + 1),
+      read_against_(MAX_DEPTH + 1) {
   links_.answer_with_parts(true);
   struct stat archive {};
   const std::uint64_t size = ::fstat(source.file(), &archive) == 0
@@ -164,13 +165,18 @@ RewriteReport SingleFile::rewrite(std::size_t index, PartSyntax syntax,
                                   DecodeSink& out) {
   const MimeLeaf& leaf = source_.archive().leaves[index];
   active_[index] = true;
-  ++depth_;
+  const std::size_t level = depth_++;
+  const bool inherits = level > 0 && !links_.is_base(index);
+  read_against_[level] =
+      inherits ? read_against_[level - 1] : ReadAgainst{index, {}};
   RewritingSink rewriting(
       syntax, leaf.charset,
-      [this, index](std::string_view reference,
-                    std::string_view base) -> std::optional<std::string> {
+      [this, level, inherits](std::string_view reference, std::string_view base)
+          -> std::optional<std::string> {
+        ReadAgainst& against = read_against_[level];
+        if (!inherits && against.base != base) against.base = base;
         std::optional<std::string> answer =
-            links_.resolve(index, reference, base);
+            links_.resolve(against.part, reference, against.base);
         if (answer && answer->starts_with(INLINE_MARK) &&
             active_[part_of(*answer)]) {
           if (!cycle_noted_)

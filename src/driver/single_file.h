@@ -65,6 +65,16 @@ class SingleFile {
   // Bytes read back from the archive, one block for each page or
   // stylesheet being rewritten and one for the part being inlined.
   std::vector<Text> blocks_;
+  // What the references of each part being rewritten are read against: its
+  // own location, or, where it has none a reference can be read against
+  // (a browser saves a <style> element as a stylesheet at a cid: URL), the
+  // page that uses it, with the <base href> that page's references last
+  // had.
+  struct ReadAgainst {
+    std::size_t part = 0;
+    std::string base;
+  };
+  std::vector<ReadAgainst> read_against_;
 
   // A rewriting of part `index` (HTML or CSS) into `out`.
   RewriteReport rewrite(std::size_t index, PartSyntax syntax, DecodeSink& out);

@@ -6,6 +6,7 @@
 
 #include "html_scanner.h"
 #include "page_charset.h"
+#include "path_transcoder.h"
 #include "url.h"
 
 namespace {
@@ -130,7 +131,40 @@ class ReferenceRewriter::Core final : public MarkupSink {
 
   void reference(const DecodedText& decoded, std::size_t begin, std::size_t end,
                  bool in_attribute) override {
-    replace(decoded, begin, end, in_attribute, resolve_);
+    replace(decoded, begin, end, in_attribute, resolve_, true);
+  }
+
+  // The reference in text()[begin, end) with the page's own non-ASCII
+  // bytes before any "?" in UTF-8; false when it holds none (or they are no
+  // characters of the page's charset). A character reference's bytes are
+  // UTF-8 already: a page byte is the one of its own unit.
+  bool path_in_utf8(const DecodedText& decoded, std::size_t begin,
+                    std::size_t end, std::string& path) {
+    const std::string_view text = decoded.text();
+    const std::string_view before_query =
+        text.substr(begin, text.substr(begin, end - begin).find('?'));
+    if (std::all_of(before_query.begin(), before_query.end(), [](char c) {
+          return static_cast<unsigned char>(c) < 0x80;
+        }))
+      return false;
+    bool changed = false;
+    std::size_t i = begin;
+    for (; i < end && text[i] != '?';) {
+      std::size_t run = i;
+      while (run < end && static_cast<unsigned char>(text[run]) >= 0x80 &&
+             decoded.unit(run + 1) == decoded.unit(run) + 1)
+        ++run;
+      if (run == i) {
+        path += text[i++];
+        continue;
+      }
+      if (!transcoder_->append_utf8(path, text.substr(i, run - i)))
+        return false;
+      changed = true;
+      i = run;
+    }
+    path.append(text.substr(i, end - i));
+    return changed;
   }
 
   void link(const DecodedText& text, std::size_t begin,
@@ -138,8 +172,11 @@ class ReferenceRewriter::Core final : public MarkupSink {
     replace(text, begin, end, true, resolve_links_ ? resolve_links_ : resolve_);
   }
 
+  // `as_requested`: the resolver is asked what a browser asks for (see
+  // path_in_utf8); the edit still spans the page's own units.
   void replace(const DecodedText& decoded, std::size_t begin, std::size_t end,
-               bool in_attribute, const ReferenceResolver& resolve) {
+               bool in_attribute, const ReferenceResolver& resolve,
+               bool as_requested = false) {
     if (frozen_) return;
     const std::string_view text = decoded.text();
     while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
@@ -149,8 +186,11 @@ class ReferenceRewriter::Core final : public MarkupSink {
     const std::size_t hash = text.substr(begin, end - begin).find('#');
     if (hash != std::string_view::npos) end = begin + hash;
     if (begin == end || !decoded.ok()) return;
+    std::string path;
     std::optional<std::string> replacement =
-        resolve(text.substr(begin, end - begin), base_);
+        as_requested && transcoder_ && path_in_utf8(decoded, begin, end, path)
+            ? resolve(path, base_)
+            : resolve(text.substr(begin, end - begin), base_);
     if (!replacement) return;
     if (expand_ && replacement->starts_with(INLINE_MARK)) {
       edits_.push_back({decoded.unit(begin), decoded.unit(end),
@@ -219,6 +259,8 @@ class ReferenceRewriter::Core final : public MarkupSink {
   std::size_t width_ = 1;
   bool big_endian_ = false;
   std::unique_ptr<HtmlScanner> scanner_;
+  // Set for a page read as bytes in a charset other than UTF-8.
+  std::unique_ptr<PathTranscoder> transcoder_;
 
   std::string held_;  // bytes the scanner has not consumed yet
   std::size_t next_scan_at_ = MIN_SCAN;
@@ -241,6 +283,8 @@ class ReferenceRewriter::Core final : public MarkupSink {
     switch (page.encoding) {
       case PageEncoding::bytes:
         escapes = !page.backslash_is_text;
+        transcoder_ = std::make_unique<PathTranscoder>(page.name);
+        if (!transcoder_->active()) transcoder_.reset();
         break;
       case PageEncoding::utf16le:
         width_ = 2;

@@ -14,7 +14,9 @@ enum class PartSyntax { html, css };
 // Asked once per reference: the reference as the page means it (character
 // references decoded, surrounding white space and the "#fragment" removed;
 // UTF-8 where the page is UTF-8 or UTF-16 or a character reference stood,
-// the page's own bytes otherwise) and the <base href> in effect at that
+// and in the path (before any "?") of a reference of a page in another
+// charset it names, as a browser asks for it; the page's own bytes
+// otherwise) and the <base href> in effect at that
 // point (decoded, empty when none; the page no longer holds it, so a
 // relative reference that names no part must be answered as the absolute
 // URL it meant). Returns the text that replaces the

@@ -10,6 +10,11 @@ the host resolver knows no host either, as a second fence.
 
     python3 chromium_page.py PAGE.html     prints the result as JSON
 
+A test that runs a server of its own on this machine names it in `allow`
+(URL prefixes such as "http://127.0.0.1:8123/"): its requests go through,
+every other one is still failed. save_mhtml() has Chromium save a page it
+loaded that way as MHTML itself.
+
 load_page(..., size=(w, h)) also turns scripts off (an MHTML document never
 runs them), renders at that viewport and scale 1, and keeps a PNG
 screenshot of it; screenshot_pixels() reads one back as RGB rows.
@@ -39,7 +44,6 @@ FLAGS = [
     "--disable-background-networking", "--disable-component-update",
     "--disable-sync", "--disable-extensions", "--disable-default-apps",
     "--metrics-recording-only", "--mute-audio",
-    "--host-resolver-rules=MAP * ~NOTFOUND",
     "--remote-debugging-pipe",
 ]
 
@@ -73,6 +77,7 @@ class PageLoad:
     page: str  # the file: URL opened
     requests: list = field(default_factory=list)  # sub-resources, in order
     screenshot: bytes = b""  # PNG, when a size was asked for
+    session: str = ""  # the DevTools session of the page's tab
 
     def loaded(self):
         return [r.url for r in self.requests if r.finished and not r.error]
@@ -100,7 +105,7 @@ def _above_4(fd):
 class DevTools:
     """One Chromium process and the pipe to it."""
 
-    def __init__(self, binary, profile):
+    def __init__(self, binary, profile, resolver="MAP * ~NOTFOUND"):
         # Above fd 4, so that the child's dup2 onto 3 and 4 always copies
         # (a dup2 onto itself would keep the close-on-exec flag).
         to_child_r, self._to_child = map(_above_4, os.pipe())
@@ -113,7 +118,8 @@ class DevTools:
         # Descriptors Python opens are not inherited; the two dup2 copies
         # are, and close_fds=False keeps them past the fork.
         self.process = subprocess.Popen(
-            [binary, *FLAGS, "--user-data-dir=" + profile, "about:blank"],
+            [binary, *FLAGS, "--host-resolver-rules=" + resolver,
+             "--user-data-dir=" + profile, "about:blank"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, close_fds=False,
             preexec_fn=on_fds_3_and_4)
@@ -180,24 +186,45 @@ class DevTools:
                 self.events.append(message)
 
 
-def load_page(path, timeout=60, settle=0.5, size=None):
-    """Opens `path` and waits for its load event and then for `settle`
-    seconds without network activity; returns a PageLoad. With `size`
-    (width, height), the page is rendered without scripts at that viewport
-    and a screenshot kept, taken again until two in a row are equal."""
+def load_page(path, timeout=60, settle=0.5, size=None, allow=()):
+    """Opens `path` (a file, or a URL under one of the `allow` prefixes)
+    and waits for its load event and then for `settle` seconds without
+    network activity; returns a PageLoad. With `size` (width, height), the
+    page is rendered without scripts at that viewport and a screenshot kept,
+    taken again until two in a row are equal."""
+    return _with_browser(path, allow, lambda tools, url: _load(
+        tools, url, timeout, settle, size, allow))
+
+
+def save_mhtml(url, allow, timeout=60, settle=0.5):
+    """(MHTML bytes Chromium saves of `url` once it loaded, PageLoad)."""
+    def load_and_save(tools, url):
+        result = _load(tools, url, timeout, settle, allow=allow)
+        saved = tools.call("Page.captureSnapshot", {"format": "mhtml"},
+                           result.session)["data"]
+        return saved.encode("utf-8"), result
+    return _with_browser(url, allow, load_and_save)
+
+
+def _with_browser(path, allow, run):
     binary = chromium()
     if not binary:
         raise FileNotFoundError("chromium is not installed")
-    url = pathlib.Path(path).resolve().as_uri()
+    url = path if "://" in path else pathlib.Path(path).resolve().as_uri()
+    # The resolver fence keeps knowing no name; the loopback addresses a
+    # test allows are literals it does not resolve.
+    resolver = "MAP * ~NOTFOUND" + "".join(
+        ", EXCLUDE " + prefix.split("/")[2].rsplit(":", 1)[0]
+        for prefix in allow)
     with tempfile.TemporaryDirectory(prefix="chromium-profile-") as profile:
-        tools = DevTools(binary, profile)
+        tools = DevTools(binary, profile, resolver)
         try:
-            return _load(tools, url, timeout, settle, size)
+            return run(tools, url)
         finally:
             tools.close()
 
 
-def _load(tools, url, timeout, settle, size=None):
+def _load(tools, url, timeout, settle, size=None, allow=()):
     deadline = time.monotonic() + timeout
     target = tools.call("Target.createTarget", {"url": "about:blank"})
     session = tools.call("Target.attachToTarget",
@@ -216,7 +243,7 @@ def _load(tools, url, timeout, settle, size=None):
     tools.events.clear()  # about:blank's own events
     tools.send("Page.navigate", {"url": url}, session)
 
-    result = PageLoad(url)
+    result = PageLoad(url, session=session)
     by_id = {}
     loaded = False
     quiet_since = time.monotonic()
@@ -241,7 +268,7 @@ def _load(tools, url, timeout, settle, size=None):
         method, params = message["method"], message.get("params", {})
         quiet_since = time.monotonic()
         if method == "Fetch.requestPaused":
-            if params["request"]["url"].startswith("file:"):
+            if params["request"]["url"].startswith(("file:", *allow)):
                 tools.send("Fetch.continueRequest",
                            {"requestId": params["requestId"]}, session)
             else:
@@ -263,6 +290,9 @@ def _load(tools, url, timeout, settle, size=None):
             request = by_id.get(params["requestId"])
             if request:
                 request.status = params["response"].get("status", 0)
+                # A frame from another site loads in a renderer of its own,
+                # which reports the rest to a target not attached here.
+                request.finished |= request.type == "Document"
         elif method == "Network.loadingFinished":
             request = by_id.get(params["requestId"])
             if request:

@@ -80,6 +80,15 @@ ROWS = [
            b"\x00\x01")],
      b'<img src="' + data_uri(b"application/octet-stream", b"\x00\x01") +
      b'">'),
+    # As a browser saves a <style> element: at a cid: URL, against which no
+    # reference can be read; the page that uses it is read against instead.
+    ("a stylesheet at a cid: URL reads its references against its page",
+     b'<link rel=stylesheet href="cid:css-1@mhtml.blink">',
+     [part(b"text/css", b"quoted-printable", b"cid:css-1@mhtml.blink",
+           b"p{background:url(../img/a.png)}"), IMAGE],
+     b'<link rel=stylesheet href="' + data_uri(
+         b"text/css", b"p{background:url(" + data_uri(b"image/png", PNG) +
+         b")}") + b'">'),
     ("names from the archive are never paths",
      b'<img src="../../../../etc/x.png"><img src="/tmp/y.png">',
      [part(b"image/png", b"base64", b"https://ex.example/etc/x.png", PNG),

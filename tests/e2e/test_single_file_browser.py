@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import chromium_page  # noqa: E402
 import harness as h  # noqa: E402
+import local_site  # noqa: E402
 import test_offline_compare as compare  # noqa: E402
 
 # A page that asks a server for what the archive lacks.
@@ -28,6 +29,21 @@ REMOTE_PAGE = (b'<!DOCTYPE html><html><head><link rel="stylesheet" href="' +
                FOREIGN + b'r.css"></head><body><img src="' + FOREIGN +
                b'a.png"><p style="background:url(' + FOREIGN +
                b'b.png)">x</p></body></html>')
+
+# A page whose every kind of reference names a server run by the test
+# (ORIGIN is replaced by its address): none of them is in the archive.
+SERVED_PAGE = b"""<!DOCTYPE html><html><head>
+<link rel="stylesheet" href="ORIGINstyle.css">
+<script src="ORIGINapp.js"></script>
+<style>@font-face { font-family: Served; src: url(ORIGINfont.woff) }
+h1 { font-family: Served, serif }</style></head><body><h1>Nadpis</h1>
+<img src="ORIGINpicture.png">
+<p style="background: url(ORIGINbackground.png)">Text</p>
+<iframe src="ORIGINframe.html"></iframe>
+<script>fetch("ORIGINfetched.json")</script>
+</body></html>"""
+SERVED_PATHS = ["/app.js", "/background.png", "/fetched.json", "/font.woff",
+                "/frame.html", "/picture.png", "/style.css"]
 
 
 class SingleFileBrowser(unittest.TestCase):
@@ -87,6 +103,25 @@ class SingleFileBrowser(unittest.TestCase):
                 self.assertEqual(load.blocked(), [], load.requests)
                 self.assertEqual([u for u in load.loaded()
                                   if u.startswith("http")], [])
+
+    # The server, not the harness, sees what gets out: nothing is blocked
+    # on the way to it.
+    def test_no_network_sends_nothing_to_a_real_server(self):
+        with local_site.LocalSite({}) as site:
+            archive = self.write(compare.mhtml([compare.part(
+                b"text/html", b"https://news.example/today/",
+                SERVED_PAGE.replace(b"ORIGIN", site.origin.encode()))]))
+            for args, asked in ((("--single-file",), SERVED_PATHS),
+                                (("--offline",), SERVED_PATHS),
+                                (("--single-file", "--no-network"), []),
+                                (("--offline", "--no-network"), [])):
+                with self.subTest(args):
+                    page = self.unpack(archive, *args)
+                    del site.requests[:]
+                    load = chromium_page.load_page(page,
+                                                   allow=(site.origin,))
+                    self.assertEqual(sorted(set(site.requests)), asked)
+                    self.assertEqual(load.blocked(), [])
 
 
 if __name__ == "__main__":

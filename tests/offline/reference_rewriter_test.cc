@@ -224,6 +224,30 @@ const Case CASES[] = {
      "<p title=\"\x8a\xe8\">\x9a\xfd<img alt='\xe8' src=\"a.png\">\xe8</p>",
      "<p title=\"\x8a\xe8\">\x9a\xfd<img alt='\xe8' src=\"img/a.png\">"
      "\xe8</p>"},
+    // A browser asks for the path of such a reference in UTF-8, and the
+    // archive locates the part by what was asked for.
+    {"windows-1250 path asked in utf-8",
+     HTML,
+     "windows-1250",
+     "<img src=\"caf\xe9.png\"><p style=\"background:url('caf\xe9.png')\">",
+     "<img src=\"caf%C3%A9.png\"><p style=\"background:url('caf%C3%A9.png')\">",
+     {"caf\xc3\xa9.png", "caf\xc3\xa9.png"}},
+    {"charset from meta, css part, character reference",
+     HTML,
+     "",
+     "<meta charset=windows-1250><style>a{b:url( caf\xe9.png#f )}</style>"
+     "<img src=\"caf&#233;\xe9.png?\xe9\">",
+     "<meta charset=windows-1250><style>a{b:url( caf%C3%A9.png#f )}</style>"
+     "<img src=\"caf&#233;\xe9.png?\xe9\">",
+     {"caf\xc3\xa9.png", "caf\xc3\xa9\xc3\xa9.png?\xe9"}},
+    {"stylesheet in windows-1250", CSS, "windows-1250", "a{b:url(caf\xe9.png)}",
+     "a{b:url(caf%C3%A9.png)}"},
+    {"unknown charset: the page's bytes",
+     HTML,
+     "x-no-such",
+     "<img src=\"caf\xe9.png\">",
+     "<img src=\"caf\xe9.png\">",
+     {"caf\xe9.png"}},
     {"shift_jis backslash in a string is text", HTML, "Shift_JIS",
      "<style>p{content:\"\x95\x5c\"} q{background:url(a.png)}</style>",
      "<style>p{content:\"\x95\x5c\"} q{background:url(img/a.png)}</style>"},

@@ -1,12 +1,13 @@
 """README stays short and its commands stay the ones CI runs; every relative
 link in README and docs/*.md leads to a file, and to a heading where it names
-one."""
+one; the pictures of docs/images stay small."""
 
 import os
 import re
 import sys
 
 README_MAX_LINES = 250
+PICTURE_MAX_BYTES = 64 * 1024  # the pictures of docs/images, each
 
 
 def anchor(heading):
@@ -68,6 +69,11 @@ def main():
     pages = ["README.md"] + sorted(
         "docs/" + n for n in os.listdir(os.path.join(source_dir, "docs"))
         if n.endswith(".md"))
+    images = os.path.join(source_dir, "docs", "images")
+    for name in sorted(os.listdir(images)):
+        if os.path.getsize(os.path.join(images, name)) > PICTURE_MAX_BYTES:
+            problems.append("docs/images/%s is larger than %d bytes" %
+                            (name, PICTURE_MAX_BYTES))
     for page in pages:
         problems += link_problems(source_dir, page)
         if page != "README.md" and "](" + page + ")" not in readme:

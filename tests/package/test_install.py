@@ -74,10 +74,13 @@ def main():
 
 
 def doc_pages(prefix, source_dir):
-    """Every Markdown page of docs/ with where it should be installed: beside
-    the README, in a docs/ of its own, so that README's links work there."""
+    """Every Markdown page of docs/ and picture of docs/images/ with where
+    it should be installed: beside the README, in a docs/ of its own, so
+    that README's links work there."""
     pages = sorted(n for n in os.listdir(os.path.join(source_dir, "docs"))
                    if n.endswith(".md"))
+    pages += sorted("images/" + n for n in os.listdir(
+        os.path.join(source_dir, "docs", "images")) if n.endswith(".png"))
     return tuple((os.path.join(prefix, "share", "doc", "mimeunpack", "docs",
                                n), "docs/" + n) for n in pages)
 
