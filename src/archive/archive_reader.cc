@@ -81,12 +81,22 @@ void hint_other_layout(ArchiveReader& reader) {
 }
 
 ArchiveReader open_archive(std::string_view path) {
+  return read_archive_header(open_for_reading(std::string(path)), path);
+}
+
+ArchiveReader read_archive_header(int file, std::string_view path) {
   ArchiveReader reader;
   reader.path = std::string(path);
-  reader.file = open_for_reading(reader.path);
+  reader.file = file;
   if (reader.file < 0) fail_cannot_open(path);
   struct stat info {};
   reader.seekable = ::fstat(reader.file, &info) == 0 && S_ISREG(info.st_mode);
+  if (reader.seekable) {
+    // A file handed over part read (a shell's standard input) is read from
+    // where it stands; a long line is read again by its offset in the file.
+    const off_t here = ::lseek(reader.file, 0, SEEK_CUR);
+    if (here > 0) reader.read_offset = static_cast<std::uint64_t>(here);
+  }
   reader.block.reserve_more(READ_BLOCK);
 
   for (;;) {

@@ -86,6 +86,10 @@ void hint_other_layout(ArchiveReader& reader);
 // Opens the archive and reads its header up to the boundary; every failure
 // is fatal (a header fault after hint_other_layout).
 ArchiveReader open_archive(std::string_view path);
+// The same for an archive already open at `file` (the reader takes it over;
+// -1 fails as a file that can't be opened), read from where it stands;
+// `path` names it in messages.
+ArchiveReader read_archive_header(int file, std::string_view path);
 
 // Reads up to and past the first line that holds the boundary; false when the
 // archive ends first.

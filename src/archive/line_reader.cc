@@ -1,3 +1,4 @@
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,15 @@
 #include "messages.h"
 
 namespace {
+
+// Standard input may come non-blocking from whoever passed it on: a read
+// that would block waits for bytes instead of failing.
+bool wait_readable(int fd) {
+  pollfd wanted{fd, POLLIN, 0};
+  while (::poll(&wanted, 1, -1) < 0)
+    if (errno != EINTR) return false;
+  return true;
+}
 
 // Moves the unread bytes to the front of the block and reads more after
 // them, growing the block when a single line fills it.
@@ -33,6 +43,7 @@ void refill(ArchiveReader& reader) {
       reader.at_eof = true;
       return;
     }
+    if (errno == EAGAIN && wait_readable(reader.file)) continue;
     if (errno != EINTR) fail_cannot_open(reader.path);
   }
 }
