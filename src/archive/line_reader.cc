@@ -167,6 +167,7 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
   if (reader.reread_from < reader.reread_to) return {reread_next(reader)};
   const std::size_t length = reader.matcher.size();
   std::size_t searched = 0;  // bytes after `begin` where no match can start
+  std::size_t no_lf = 0;     // bytes after `begin` known to hold no LF
   for (;;) {
     const char* window = reader.block.data() + reader.begin;
     const std::string_view bytes(window, reader.block.size() - reader.begin);
@@ -201,12 +202,15 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
         reader.begin += bytes.size();
         return {bytes, false};
       }
-      const void* lf = memrchr(window, '\n', bytes.size());
+      // Only the bytes read since the last look: a line that grows block
+      // by block through a pipe is not scanned again from its start.
+      const void* lf = memrchr(window + no_lf, '\n', bytes.size() - no_lf);
       if (lf != nullptr) {
         const std::size_t lines = offset_after(window, lf);
         reader.begin += lines;
         return {bytes.substr(0, lines), false};
       }
+      no_lf = bytes.size();
       if (reader.seekable && bytes.size() >= READ_BLOCK / 2) {
         // A line that fills half the block: whether it is body or the
         // boundary line shows only by its end, so it is passed over first
