@@ -26,10 +26,13 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       read_offset(other.read_offset),
       reread_from(other.reread_from),
       reread_to(other.reread_to),
-      reread(std::move(other.reread)) {}
+      reread(std::move(other.reread)),
+      spill_dir(other.spill_dir),
+      spill(std::exchange(other.spill, -1)) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);
+  if (spill >= 0) ::close(spill);
 }
 
 namespace {

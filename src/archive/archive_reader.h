@@ -47,6 +47,12 @@ struct ArchiveReader {
   std::uint64_t reread_from = 0;
   std::uint64_t reread_to = 0;
   Text reread;
+  // A stream's long body line is passed over into a file without a name
+  // beneath `spill_dir` (made at the first such line, `spill`) and read
+  // again from there; with no directory, or none to be made there, the
+  // line is held whole.
+  int spill_dir = -1;
+  int spill = -1;
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;

@@ -526,6 +526,12 @@ void fail_standard_input_copy(std::string_view directory) {
   fatal(STATUS_CANNOT_WRITE, message);
 }
 
+void fail_long_line_spill(std::string_view path) {
+  std::string message = "Chyba. Nemohu odlozit dlouhy radek souboru ";
+  message.append(shown(path)).append(" do vystupniho adresare.\n");
+  fatal(STATUS_CANNOT_WRITE, message);
+}
+
 void hint_any_layout(std::string_view path) {
   std::string message = "Tip: soubor ";
   message.append(terminal_safe_name(path))

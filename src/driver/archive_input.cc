@@ -29,9 +29,11 @@ bool readable_in_place(int fd) {
 
 bool is_standard_input(std::string_view argument) { return argument == "-"; }
 
-ArchiveReader open_archive_argument(std::string_view argument) {
+ArchiveReader open_archive_argument(std::string_view argument, int root) {
   if (!is_standard_input(argument)) return open_archive(argument);
-  return read_archive_header(standard_input(), argument);
+  ArchiveReader reader = read_archive_header(standard_input(), argument);
+  reader.spill_dir = root;
+  return reader;
 }
 
 FileDescriptor open_archive_file(std::string_view argument, int root,

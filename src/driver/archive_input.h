@@ -12,8 +12,9 @@
 bool is_standard_input(std::string_view argument);
 
 // The default mode's reader, its header read: the file at the path, or
-// standard input from where it stands. Failures are fatal.
-ArchiveReader open_archive_argument(std::string_view argument);
+// standard input from where it stands, whose long body lines are put aside
+// beneath the output directory `root` to be read again. Failures are fatal.
+ArchiveReader open_archive_argument(std::string_view argument, int root);
 
 // For --any-layout: the file at the path (MimeSource refuses what is not a
 // regular file), or standard input itself when it is a regular file at its

@@ -231,7 +231,7 @@ void unpack_archive(const Options& options, std::string_view path,
       if (options.no_network) pages->block_network();
     }
   } else {
-    source = &office.emplace(open_archive_argument(path));
+    source = &office.emplace(open_archive_argument(path, root));
   }
   OfflinePages* rewriting = pages ? &*pages : nullptr;
   if (options.single_file && options.list) {

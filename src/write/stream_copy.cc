@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 
 #include "file_open.h"
@@ -15,37 +13,6 @@
 namespace {
 
 constexpr std::size_t COPY_BLOCK = std::size_t{1} << 20;
-
-// Where O_TMPFILE is missing: a hidden name, made exclusively (a link
-// planted there is never opened) and removed at once, with the signals that
-// end a run held back in between so that the name can't outlive it.
-int create_hidden_then_unlink(int dir) {
-  sigset_t ending;
-  sigset_t previous;
-  sigemptyset(&ending);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-    sigaddset(&ending, signal_number);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[64];
-    std::snprintf(name, sizeof name, ".mimeunpack-input-%ld-%d",
-                  static_cast<long>(::getpid()), attempt);
-    ::pthread_sigmask(SIG_BLOCK, &ending, &previous);
-    const int fd = openat_retrying(
-        dir, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    const int error = errno;
-    if (fd >= 0) ::unlinkat(dir, name, 0);
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (fd >= 0) return fd;
-    if (error != EEXIST) return -1;
-  }
-  return -1;
-}
-
-int create_unnamed(int dir) {
-  const int fd =
-      openat_retrying(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  return fd >= 0 ? fd : create_hidden_then_unlink(dir);
-}
 
 // A stream left non-blocking by whoever passed it on is waited for here.
 bool wait_readable(int fd) {
@@ -102,7 +69,7 @@ CopyFailure copy_blocks(int from, int to) {
 
 StreamCopy copy_to_unnamed_file(int from, int dir) {
   StreamCopy copy;
-  const int fd = create_unnamed(dir);
+  const int fd = open_unnamed_file(dir);
   if (fd < 0) {
     copy.failure = CopyFailure::cannot_create;
     return copy;

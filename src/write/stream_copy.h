@@ -16,8 +16,7 @@ struct StreamCopy {
 };
 
 // Copies what `from` holds, from where it stands to its end, into a file
-// beneath the directory `dir` that no name leads to (O_TMPFILE where its
-// file system allows; else a hidden name removed as soon as it is open), so
+// beneath the directory `dir` that no name leads to (open_unnamed_file), so
 // that nothing is left in `dir` whatever becomes of the run. On failure
 // the file is gone again.
 StreamCopy copy_to_unnamed_file(int from, int dir);

@@ -154,6 +154,12 @@ def digest(tree):
             for path, value in tree.items()}
 
 
+def small_files():
+    """A file-size limit of 64 KiB, its signal ignored: writes past it fail."""
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 16, 1 << 16))
+
+
 def run_by_path(args, data):
     return run_with_input(args + [NAME], data, how=None)
 
@@ -269,10 +275,21 @@ class StandardInput(unittest.TestCase):
             b"Archivu zpracovano: 0, s chybou: 2\n")
         self.assertEqual(got.status, 253)
 
+    def test_a_long_line_that_cannot_be_put_aside(self):
+        # Through a pipe the default mode puts a long body line aside in the
+        # output directory: a file-size limit there fails it cleanly.
+        line = base64.b64encode(bytes(1 << 20)) + b"\n"
+        data = h.archive([office_part(b"long.bin", b"base64",
+                                      b"application/octet-stream", line)])
+        got = run_with_input(["-"], data, preexec_fn=small_files,
+                             archive_on_disk=False)
+        self.assertEqual(got.stdout, progress(1, "-") +
+                         b"Chyba. Nemohu odlozit dlouhy radek souboru - do "
+                         b"vystupniho adresare.\n")
+        self.assertEqual(got.status, 252)
+        self.assertEqual(got.created(), {})
+
     def test_a_failed_read_or_copy(self):
-        def small_files():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 16, 1 << 16))
         big = h.archive([office_part(b"big.bin", b"base64",
                                      b"application/octet-stream",
                                      base64.encodebytes(bytes(1 << 20)))])
