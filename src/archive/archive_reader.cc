@@ -26,10 +26,13 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       read_offset(other.read_offset),
       reread_from(other.reread_from),
       reread_to(other.reread_to),
-      reread(std::move(other.reread)) {}
+      reread(std::move(other.reread)),
+      spill_dir(other.spill_dir),
+      spill(std::exchange(other.spill, -1)) {}
 
 ArchiveReader::~ArchiveReader() {
   if (file >= 0) ::close(file);
+  if (spill >= 0) ::close(spill);
 }
 
 namespace {
@@ -81,12 +84,22 @@ void hint_other_layout(ArchiveReader& reader) {
 }
 
 ArchiveReader open_archive(std::string_view path) {
+  return read_archive_header(open_for_reading(std::string(path)), path);
+}
+
+ArchiveReader read_archive_header(int file, std::string_view path) {
   ArchiveReader reader;
   reader.path = std::string(path);
-  reader.file = open_for_reading(reader.path);
+  reader.file = file;
   if (reader.file < 0) fail_cannot_open(path);
   struct stat info {};
   reader.seekable = ::fstat(reader.file, &info) == 0 && S_ISREG(info.st_mode);
+  if (reader.seekable) {
+    // A file handed over part read (a shell's standard input) is read from
+    // where it stands; a long line is read again by its offset in the file.
+    const off_t here = ::lseek(reader.file, 0, SEEK_CUR);
+    if (here > 0) reader.read_offset = static_cast<std::uint64_t>(here);
+  }
   reader.block.reserve_more(READ_BLOCK);
 
   for (;;) {

@@ -47,6 +47,12 @@ struct ArchiveReader {
   std::uint64_t reread_from = 0;
   std::uint64_t reread_to = 0;
   Text reread;
+  // A stream's long body line is passed over into a file without a name
+  // beneath `spill_dir` (made at the first such line, `spill`) and read
+  // again from there; with no directory, or none to be made there, the
+  // line is held whole.
+  int spill_dir = -1;
+  int spill = -1;
 
   ArchiveReader() = default;
   ArchiveReader(const ArchiveReader&) = delete;
@@ -86,6 +92,10 @@ void hint_other_layout(ArchiveReader& reader);
 // Opens the archive and reads its header up to the boundary; every failure
 // is fatal (a header fault after hint_other_layout).
 ArchiveReader open_archive(std::string_view path);
+// The same for an archive already open at `file` (the reader takes it over;
+// -1 fails as a file that can't be opened), read from where it stands;
+// `path` names it in messages.
+ArchiveReader read_archive_header(int file, std::string_view path);
 
 // Reads up to and past the first line that holds the boundary; false when the
 // archive ends first.

@@ -1,12 +1,23 @@
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "archive_reader.h"
+#include "file_open.h"
 #include "messages.h"
 
 namespace {
+
+// Standard input may come non-blocking from whoever passed it on: a read
+// that would block waits for bytes instead of failing.
+bool wait_readable(int fd) {
+  pollfd wanted{fd, POLLIN, 0};
+  while (::poll(&wanted, 1, -1) < 0)
+    if (errno != EINTR) return false;
+  return true;
+}
 
 // Moves the unread bytes to the front of the block and reads more after
 // them, growing the block when a single line fills it.
@@ -33,6 +44,7 @@ void refill(ArchiveReader& reader) {
       reader.at_eof = true;
       return;
     }
+    if (errno == EAGAIN && wait_readable(reader.file)) continue;
     if (errno != EINTR) fail_cannot_open(reader.path);
   }
 }
@@ -65,9 +77,26 @@ void note_boundaries(const ArchiveReader& reader, std::string_view bytes,
   }
 }
 
+// Puts `count` bytes of a long line at `offset` in the spill file.
+void spill_bytes(const ArchiveReader& reader, const char* bytes,
+                 std::size_t count, std::uint64_t offset) {
+  while (count > 0) {
+    const ssize_t done =
+        ::pwrite(reader.spill, bytes, count, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) fail_long_line_spill(reader.path);
+    bytes += done;
+    count -= static_cast<std::size_t>(done);
+    offset += static_cast<std::uint64_t>(done);
+  }
+}
+
 // Reads past the line that starts at `begin` (no LF among the bytes in the
 // block), keeping only the last bytes a boundary and its "--" may straddle.
-LongLine pass_long_line(ArchiveReader& reader) {
+// With `spilled`, the line's bytes go to the spill file, counted there,
+// while the line may still be body.
+LongLine pass_long_line(ArchiveReader& reader,
+                        std::uint64_t* spilled = nullptr) {
   const std::size_t keep = reader.matcher.size() + 1;
   LongLine line;
   for (;;) {
@@ -76,13 +105,26 @@ LongLine pass_long_line(ArchiveReader& reader) {
     const void* lf = std::memchr(window, '\n', available);
     const std::size_t length = lf ? offset_after(window, lf) : available;
     note_boundaries(reader, {window, length}, line);
-    if (lf != nullptr || reader.at_eof) {
-      reader.begin += length;
-      return line;
+    const bool ends = lf != nullptr || reader.at_eof;
+    const std::size_t passed = ends               ? length
+                               : available > keep ? available - keep
+                                                  : 0;
+    if (spilled != nullptr && !line.holds_boundary) {
+      spill_bytes(reader, window, passed, *spilled);
+      *spilled += passed;
     }
-    if (available > keep) reader.begin += available - keep;
+    reader.begin += passed;
+    if (ends) return line;
     refill(reader);
   }
+}
+
+// A stream's long line is spilled where the reader was given a directory
+// and a file could be made there.
+bool can_spill(ArchiveReader& reader) {
+  if (reader.spill < 0 && reader.spill_dir >= 0)
+    reader.spill = open_unnamed_file(reader.spill_dir);
+  return reader.spill >= 0;
 }
 
 // The next block of the long line being read again.
@@ -94,7 +136,8 @@ std::string_view reread_next(ArchiveReader& reader) {
                                ? static_cast<std::size_t>(left)
                                : reader.reread.capacity();
   for (;;) {
-    const ssize_t got = ::pread(reader.file, reader.reread.data(), want,
+    const int from = reader.seekable ? reader.file : reader.spill;
+    const ssize_t got = ::pread(from, reader.reread.data(), want,
                                 static_cast<off_t>(reader.reread_from));
     if (got > 0) {
       reader.reread_from += static_cast<std::uint64_t>(got);
@@ -156,6 +199,7 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
   if (reader.reread_from < reader.reread_to) return {reread_next(reader)};
   const std::size_t length = reader.matcher.size();
   std::size_t searched = 0;  // bytes after `begin` where no match can start
+  std::size_t no_lf = 0;     // bytes after `begin` known to hold no LF
   for (;;) {
     const char* window = reader.block.data() + reader.begin;
     const std::string_view bytes(window, reader.block.size() - reader.begin);
@@ -190,12 +234,15 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
         reader.begin += bytes.size();
         return {bytes, false};
       }
-      const void* lf = memrchr(window, '\n', bytes.size());
+      // Only the bytes read since the last look: a line that grows block
+      // by block through a pipe is not scanned again from its start.
+      const void* lf = memrchr(window + no_lf, '\n', bytes.size() - no_lf);
       if (lf != nullptr) {
         const std::size_t lines = offset_after(window, lf);
         reader.begin += lines;
         return {bytes.substr(0, lines), false};
       }
+      no_lf = bytes.size();
       if (reader.seekable && bytes.size() >= READ_BLOCK / 2) {
         // A line that fills half the block: whether it is body or the
         // boundary line shows only by its end, so it is passed over first
@@ -211,8 +258,20 @@ BodyChunk read_body_chunk(ArchiveReader& reader) {
             reader.read_offset - (reader.block.size() - reader.begin);
         return {reread_next(reader)};
       }
-      // One line longer than the block (not a regular file): keep
-      // searching where we left off.
+      if (bytes.size() >= READ_BLOCK / 2 && can_spill(reader)) {
+        // The same for a stream, read again from where it was spilled.
+        std::uint64_t spilled = 0;
+        const LongLine line = pass_long_line(reader, &spilled);
+        if (line.holds_boundary) {
+          reader.closed = line.closes;
+          return {{}, true};
+        }
+        reader.reread_from = 0;
+        reader.reread_to = spilled;
+        return {reread_next(reader)};
+      }
+      // One line longer than the block (a stream that can't be spilled):
+      // keep searching where we left off.
       searched = bytes.size() >= length ? bytes.size() - length + 1 : 0;
     }
     refill(reader);

@@ -510,6 +510,28 @@ void fail_not_mime(std::string_view path) {
   fatal(STATUS_BAD_FORMAT, message);
 }
 
+void fail_standard_input_twice() {
+  fatal_for_run(STATUS_NO_ARGUMENT,
+                "Chyba. Standardni vstup (-) lze cist jen jednou. Napoveda: "
+                "mimeunpack --help\n");
+}
+
+void fail_standard_input_read() {
+  fatal(STATUS_CANNOT_OPEN, "Chyba. Cteni standardniho vstupu selhalo.\n");
+}
+
+void fail_standard_input_copy(std::string_view directory) {
+  std::string message = "Chyba. Nemohu ulozit kopii standardniho vstupu do ";
+  message.append("adresare ").append(shown(directory)).append(".\n");
+  fatal(STATUS_CANNOT_WRITE, message);
+}
+
+void fail_long_line_spill(std::string_view path) {
+  std::string message = "Chyba. Nemohu odlozit dlouhy radek souboru ";
+  message.append(shown(path)).append(" do vystupniho adresare.\n");
+  fatal(STATUS_CANNOT_WRITE, message);
+}
+
 void hint_any_layout(std::string_view path) {
   std::string message = "Tip: soubor ";
   message.append(terminal_safe_name(path))

@@ -176,6 +176,16 @@ void say_batch_total(std::size_t done, std::size_t failed);
 [[noreturn]] void fail_output_lost();
 // --any-layout: a file without any MIME header.
 [[noreturn]] void fail_not_mime(std::string_view path);
+// "-" (standard input) named twice: the second would find it at its end.
+[[noreturn]] void fail_standard_input_twice();
+// Standard input, copied for --any-layout's two passes: reading it failed,
+// or the copy beneath the output directory `directory` could not be made
+// or written (a full disk); nothing of the copy is left.
+[[noreturn]] void fail_standard_input_read();
+[[noreturn]] void fail_standard_input_copy(std::string_view directory);
+// The default mode, standard input: a body line too long to hold could not
+// be put aside beneath the output directory to be read again.
+[[noreturn]] void fail_long_line_spill(std::string_view path);
 
 // One line on standard error when the default mode meets an archive laid
 // out otherwise than it reads: --any-layout may unpack it. Names on

@@ -1,6 +1,7 @@
 #include "archive_stem.h"
 
 std::string_view archive_stem(std::string_view archive_path) {
+  if (archive_path == "-") return "stdin";
   const std::string_view file =
       archive_path.substr(archive_path.rfind('/') + 1);
   const std::size_t dot = file.rfind('.');

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive_input.h"
 #include "archive_reader.h"
 #include "archive_stem.h"
 #include "base64_table.h"
@@ -220,7 +221,8 @@ void unpack_archive(const Options& options, std::string_view path,
   PartSource* source = nullptr;
   if (options.any_layout) {
     source =
-        &mime.emplace(std::string(path), existing_files(options, path, root));
+        &mime.emplace(open_archive_file(path, root, options.directory),
+                      std::string(path), existing_files(options, path, root));
     if (only != nullptr) mime->keep_only(*only);
     prepare_mime_table(table, options.table_given);
     mime->read_as_rfc2045(is_rfc2045_table(table.table()));
@@ -229,7 +231,7 @@ void unpack_archive(const Options& options, std::string_view path,
       if (options.no_network) pages->block_network();
     }
   } else {
-    source = &office.emplace(open_archive(path));
+    source = &office.emplace(open_archive_argument(path, root));
   }
   OfflinePages* rewriting = pages ? &*pages : nullptr;
   if (options.single_file && options.list) {

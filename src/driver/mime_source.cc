@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "archive_reader.h"
 #include "archive_stem.h"
@@ -12,23 +13,17 @@
 #include "messages.h"
 #include "part_names.h"
 
-namespace {
-
 // Bodies are read back by their offsets, so only a regular file will do.
-// Opened without waiting, so that a FIFO without a writer is refused at
-// once rather than hanging the open.
-int open_regular_file(const std::string& path) {
+FileDescriptor open_regular_file(const std::string& path) {
   const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
+  if (fd < 0) return FileDescriptor();
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(fd);
-    return -1;
+    return FileDescriptor();
   }
-  return fd;
+  return FileDescriptor(fd);
 }
-
-}  // namespace
 
 FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
@@ -36,7 +31,11 @@ FileDescriptor::~FileDescriptor() {
 
 MimeSource::MimeSource(const std::string& path,
                        const PartNameAllocator::Taken& taken)
-    : path_(path), file_(open_regular_file(path)) {
+    : MimeSource(open_regular_file(path), path, taken) {}
+
+MimeSource::MimeSource(FileDescriptor file, const std::string& path,
+                       const PartNameAllocator::Taken& taken)
+    : path_(path), file_(std::move(file)) {
   if (file_.get() < 0) fail_cannot_open(path);
   mime_ = parse_mime_archive(file_.get());
   if (mime_.layout == MimeLayout::not_mime) fail_not_mime(path);

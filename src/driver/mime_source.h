@@ -20,12 +20,21 @@ class FileDescriptor {
   explicit FileDescriptor(int fd = -1) : fd_(fd) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+  }
+  FileDescriptor& operator=(FileDescriptor&&) = delete;
   ~FileDescriptor();
   [[nodiscard]] int get() const { return fd_; }
 
  private:
   int fd_;
 };
+
+// The archive at `path` opened for reading by offsets: a regular file only,
+// opened without waiting, so that a FIFO without a writer is refused at
+// once rather than hanging the open. Not open (-1) otherwise.
+FileDescriptor open_regular_file(const std::string& path);
 
 class MimeSource final : public PartSource {
  public:
@@ -36,6 +45,11 @@ class MimeSource final : public PartSource {
   // With `taken` (-n), a name that stands on disk is passed over.
   explicit MimeSource(const std::string& path,
                       const PartNameAllocator::Taken& taken = {});
+  // The same for an archive already open at `file` (a regular file read
+  // from its first byte; not open fails as above), `path` naming it in
+  // messages and lending -d's and a single part's names their stem.
+  MimeSource(FileDescriptor file, const std::string& path,
+             const PartNameAllocator::Taken& taken = {});
 
   // Base64 bodies are read as MIME reads them (bytes outside the RFC 2045
   // alphabet skipped, padding ends the data): for a run that decodes with

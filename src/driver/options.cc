@@ -136,5 +136,8 @@ Options parse_options(int argc, char** argv) {
     fail_bad_option("--single-file=" + std::string(options.single_file_to));
   // Whatever follows "--" is a path.
   for (int i = optind; i < argc; ++i) options.archives.emplace_back(argv[i]);
+  // Standard input is read once: a second "-" would find it at its end.
+  if (std::ranges::count(options.archives, std::string_view("-")) > 1)
+    fail_standard_input_twice();
   return options;
 }

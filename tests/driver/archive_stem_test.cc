@@ -18,6 +18,8 @@ TEST(ArchiveStem, LastExtensionOffNeverOnlyDots) {
       {"a..mht", "a."},
       {"./x y.MHT", "x y"},
       {"/abs/odd.name.", "odd.name"},
+      {"-", "stdin"},
+      {"./-", "-"},
   };
   for (const auto& c : cases) EXPECT_EQ(archive_stem(c.path), c.name) << c.path;
 }
