@@ -8,6 +8,7 @@
 
 #include "file_open.h"
 #include "messages.h"
+#include "progress.h"
 
 ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
     : boundary(std::move(other.boundary)),
@@ -87,6 +88,9 @@ ArchiveReader open_archive(std::string_view path) {
   if (reader.file < 0) fail_cannot_open(path);
   struct stat info {};
   reader.seekable = ::fstat(reader.file, &info) == 0 && S_ISREG(info.st_mode);
+  // A pipe or a FIFO has no size to show progress against.
+  if (reader.seekable)
+    progress_expect(static_cast<std::uint64_t>(info.st_size));
   reader.block.reserve_more(READ_BLOCK);
 
   for (;;) {

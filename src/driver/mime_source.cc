@@ -11,13 +11,14 @@
 #include "file_open.h"
 #include "messages.h"
 #include "part_names.h"
+#include "progress.h"
 
 namespace {
 
 // Bodies are read back by their offsets, so only a regular file will do.
 // Opened without waiting, so that a FIFO without a writer is refused at
 // once rather than hanging the open.
-int open_regular_file(const std::string& path) {
+int open_regular_file(const std::string& path, std::uint64_t& size) {
   const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat status {};
@@ -25,7 +26,16 @@ int open_regular_file(const std::string& path) {
     ::close(fd);
     return -1;
   }
+  size = static_cast<std::uint64_t>(status.st_size);
   return fd;
+}
+
+// Progress counts the structure's pass over the whole archive, then the
+// bodies read back: until the structure is known, as much again.
+std::uint64_t body_bytes(const std::vector<MimeLeaf>& leaves) {
+  std::uint64_t total = 0;
+  for (const MimeLeaf& leaf : leaves) total += leaf.body_length;
+  return total;
 }
 
 }  // namespace
@@ -36,10 +46,13 @@ FileDescriptor::~FileDescriptor() {
 
 MimeSource::MimeSource(const std::string& path,
                        const PartNameAllocator::Taken& taken)
-    : path_(path), file_(open_regular_file(path)) {
+    : path_(path), file_(open_regular_file(path, size_)) {
   if (file_.get() < 0) fail_cannot_open(path);
+  progress_expect(2 * size_);
   mime_ = parse_mime_archive(file_.get());
   if (mime_.layout == MimeLayout::not_mime) fail_not_mime(path);
+  progress_reach(size_);
+  progress_expect(size_ + body_bytes(mime_.leaves));
 
   const std::string_view stem = archive_stem(path);
   const bool single = mime_.layout == MimeLayout::single;
@@ -67,6 +80,7 @@ void MimeSource::keep_only(const TypeFilter& filter) {
   }
   mime_.leaves.resize(kept);
   names_.resize(kept);
+  progress_expect(size_ + body_bytes(mime_.leaves));
 }
 
 bool MimeSource::next(SourcePart& part) {
@@ -103,6 +117,7 @@ std::string_view MimeSource::read_body() {
       return {};
     }
     done_ += static_cast<std::uint64_t>(got);
+    progress_read(static_cast<std::uint64_t>(got));
     return {block_.data(), static_cast<std::size_t>(got)};
   }
 }

@@ -60,6 +60,7 @@ class MimeSource final : public PartSource {
 
  private:
   std::string path_;
+  std::uint64_t size_ = 0;  // the archive's, when opened
   FileDescriptor file_;
   MimeArchive mime_;
   std::vector<std::string> names_;
