@@ -55,7 +55,7 @@ _mimeunpack() {
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W '-C --directory -d --dir-per-archive
       -t --table -l --list -q --quiet -a --any-layout --offline --json -k
-      --keep-going -n --no-clobber --only --single-file --no-network
+      --keep-going -n --no-clobber --only --single-file --no-network --progress
       -h --help
       -V --version --' -- "$cur")
     return

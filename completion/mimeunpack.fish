@@ -31,5 +31,6 @@ complete -c mimeunpack -s n -l no-clobber -d 'existujici soubor nenahradi: s -a 
 complete -c mimeunpack -l only -x -a 'image/* text/* text/html text/css font/* application/*' -d 'jen casti techto typu (image/*,text/css); s -a nebo --offline'
 complete -c mimeunpack -l single-file -d 'jako -a a z kazdeho archivu jedna stranka HTML s castmi uvnitr (report.mht do report.html; --single-file=- ji vypise, jen pro jeden archiv)'
 complete -c mimeunpack -l no-network -d 's --offline nebo --single-file: stranky nenactou nic ze site (Content-Security-Policy)'
+complete -c mimeunpack -l progress -d 'na terminalu ukazuje, kolik z archivu je precteno (na standardni chybovy vystup)'
 complete -c mimeunpack -s h -l help -d 'tato napoveda'
 complete -c mimeunpack -s V -l version -d 'verze programu'

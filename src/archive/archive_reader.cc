@@ -8,6 +8,7 @@
 
 #include "file_open.h"
 #include "messages.h"
+#include "progress.h"
 
 ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
     : boundary(std::move(other.boundary)),
@@ -99,6 +100,9 @@ ArchiveReader read_archive_header(int file, std::string_view path) {
     // where it stands; a long line is read again by its offset in the file.
     const off_t here = ::lseek(reader.file, 0, SEEK_CUR);
     if (here > 0) reader.read_offset = static_cast<std::uint64_t>(here);
+    // A pipe or a FIFO has no size to show progress against.
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size >= reader.read_offset) progress_expect(size - reader.read_offset);
   }
   reader.block.reserve_more(READ_BLOCK);
 

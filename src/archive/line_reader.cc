@@ -7,6 +7,7 @@
 #include "archive_reader.h"
 #include "file_open.h"
 #include "messages.h"
+#include "progress.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ void refill(ArchiveReader& reader) {
     if (got > 0) {
       block.grow_size(static_cast<std::size_t>(got));
       reader.read_offset += static_cast<std::uint64_t>(got);
+      progress_read(static_cast<std::uint64_t>(got));
       return;
     }
     if (got == 0) {

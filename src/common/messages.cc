@@ -47,7 +47,54 @@ bool write_held() {
   return true;
 }
 
+// --progress's bar on standard error: its text, kept to draw it again
+// after a line, and whether it stands on the terminal now.
+std::string bar_text;
+volatile std::sig_atomic_t bar_drawn = 0;
+constexpr std::string_view BAR_ERASE = "\r\x1b[K";
+
+void write_stderr(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t done = ::write(STDERR_FILENO, text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return;  // a bar that can't be drawn is no failure
+    text.remove_prefix(static_cast<std::size_t>(done));
+  }
+}
+
+void erase_bar() {
+  if (bar_drawn == 0) return;
+  bar_drawn = 0;
+  write_stderr(BAR_ERASE);
+}
+
+void draw_bar() {
+  if (bar_text.empty()) return;
+  write_stderr(bar_text);
+  bar_drawn = 1;
+}
+
+// A line about to reach the terminal the bar stands on: the bar makes way
+// for it while it lives, and comes back after it.
+class BarAside {
+ public:
+  explicit BarAside(bool needed) : hidden_(needed && bar_drawn != 0) {
+    if (hidden_) erase_bar();
+  }
+  ~BarAside() {
+    if (hidden_) draw_bar();
+  }
+  BarAside(const BarAside&) = delete;
+  BarAside& operator=(const BarAside&) = delete;
+
+ private:
+  bool hidden_;
+};
+
 void flush_held() {
+  const BarAside aside(output_is_terminal() &&
+                       output_used.load(std::memory_order_relaxed) >
+                           output_sent.load(std::memory_order_relaxed));
   output_writing = 1;
   std::atomic_signal_fence(std::memory_order_seq_cst);
   if (!write_held()) output_lost = true;  // what is lost stays lost
@@ -131,6 +178,7 @@ void write_name(std::string_view name) {
 bool quiet_output = false;
 
 void print_and_exit(int status, std::string_view message) {
+  clear_progress_bar();
   write_out(message);
   flush_held();
   std::exit(status);
@@ -143,6 +191,7 @@ bool failure_ends_run = false;
 NoMemoryMessage no_memory_message = NoMemoryMessage::general;
 
 void say_on_stderr(std::string_view text) {
+  const BarAside aside(true);
   // Whatever standard output holds comes first, as it was said first.
   flush_held();
   std::fwrite(text.data(), 1, text.size(), stderr);
@@ -151,6 +200,19 @@ void say_on_stderr(std::string_view text) {
 }  // namespace
 
 void set_quiet(bool quiet) { quiet_output = quiet; }
+
+void show_progress_bar(std::string_view bar) {
+  bar_text.clear();
+  bar_text.push_back('\r');
+  bar_text.append(bar).append("\x1b[K");
+  bar_drawn = 0;  // drawn over, from the line's start
+  draw_bar();
+}
+
+void clear_progress_bar() {
+  erase_bar();
+  bar_text.clear();
+}
 
 std::string terminal_safe_name(std::string_view name) {
   std::string safe;
@@ -326,6 +388,12 @@ bool flush_output() {
 }
 
 bool flush_output_on_signal(int signal_number) {
+  // The bar goes first: the shell's prompt comes next on its line.
+  if (bar_drawn != 0) {
+    bar_drawn = 0;
+    [[maybe_unused]] const ssize_t erased =
+        ::write(STDERR_FILENO, BAR_ERASE.data(), BAR_ERASE.size());
+  }
   if (output_writing != 0) {
     // The block being written ends the process once it is out; a second
     // signal (a write that never ends) ends it at once.

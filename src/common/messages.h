@@ -98,6 +98,9 @@ inline constexpr UsageText SINGLE_FILE{
 inline constexpr UsageText NO_NETWORK{
     "s --offline nebo --single-file: stranky\n"
     "nenactou nic ze site (Content-Security-Policy)"};
+inline constexpr UsageText PROGRESS{
+    "na terminalu ukazuje, kolik z archivu je\n"
+    "precteno (na standardni chybovy vystup)"};
 inline constexpr UsageText HELP{"tato napoveda"};
 inline constexpr UsageText VERSION{"verze programu"};
 }  // namespace usage
@@ -205,6 +208,20 @@ void note_cycle_kept(std::string_view archive, std::string_view part);
 // --single-file: the archive's references would repeat its parts past what
 // the file may grow to; later references stay as they were (said once).
 void note_inline_budget(std::string_view archive);
+
+// --progress: the bar on standard error (a terminal), drawn over the one
+// before. While it stands, every line printed on the terminal first
+// clears it and draws it again after itself; a fatal end clears it.
+void show_progress_bar(std::string_view bar);
+void clear_progress_bar();
+// The words on the bar: "nacteno 1.2 MiB z 4.0 MiB [##..] 8.1 MiB/s,
+// zbyva 0:04", or "nacteno 1.2 MiB, 8.1 MiB/s" for an unknown total.
+namespace progress_words {
+inline constexpr std::string_view READ = "nacteno ";
+inline constexpr std::string_view OF = " z ";
+inline constexpr std::string_view PER_SECOND = "/s";
+inline constexpr std::string_view LEFT = "zbyva ";
+}  // namespace progress_words
 
 // Out of memory. Every failed allocation ends here, by a direct call (a
 // failed malloc) or through the new handler (a failed operator new). Two

@@ -22,6 +22,7 @@
 #include "output_dir.h"
 #include "part_decoder.h"
 #include "path_guard.h"
+#include "progress.h"
 #include "single_file.h"
 #include "type_filter.h"
 
@@ -166,6 +167,7 @@ int run(int argc, char** argv) {
   if (page_out && options.archives.size() != 1)
     fail_single_file_output_needs_one_archive();
   set_quiet(options.quiet || options.json || page_out);
+  if (options.progress && !options.quiet) turn_on_progress();
   // The office layout names no types: --only has nothing to go by there.
   std::optional<TypeFilter> only;
   if (options.only_given) {
@@ -215,6 +217,7 @@ namespace {
 void unpack_archive(const Options& options, std::string_view path,
                     DecodeTable& table, int root, const std::string& shown_root,
                     const TypeFilter* only) {
+  const ArchiveProgress progress;
   std::optional<OfficeSource> office;
   std::optional<MimeSource> mime;
   std::optional<OfflinePages> pages;

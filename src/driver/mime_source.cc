@@ -12,6 +12,7 @@
 #include "file_open.h"
 #include "messages.h"
 #include "part_names.h"
+#include "progress.h"
 
 // Bodies are read back by their offsets, so only a regular file will do.
 FileDescriptor open_regular_file(const std::string& path) {
@@ -25,6 +26,24 @@ FileDescriptor open_regular_file(const std::string& path) {
   return FileDescriptor(fd);
 }
 
+namespace {
+
+// Progress counts the structure's pass over the whole archive, then the
+// bodies read back: until the structure is known, as much again.
+std::uint64_t body_bytes(const std::vector<MimeLeaf>& leaves) {
+  std::uint64_t total = 0;
+  for (const MimeLeaf& leaf : leaves) total += leaf.body_length;
+  return total;
+}
+
+std::uint64_t size_of(int fd) {
+  struct stat status {};
+  if (fd < 0 || ::fstat(fd, &status) != 0) return 0;
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+}  // namespace
+
 FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -35,10 +54,13 @@ MimeSource::MimeSource(const std::string& path,
 
 MimeSource::MimeSource(FileDescriptor file, const std::string& path,
                        const PartNameAllocator::Taken& taken)
-    : path_(path), file_(std::move(file)) {
+    : path_(path), file_(std::move(file)), size_(size_of(file_.get())) {
   if (file_.get() < 0) fail_cannot_open(path);
+  progress_expect(2 * size_);
   mime_ = parse_mime_archive(file_.get());
   if (mime_.layout == MimeLayout::not_mime) fail_not_mime(path);
+  progress_reach(size_);
+  progress_expect(size_ + body_bytes(mime_.leaves));
 
   const std::string_view stem = archive_stem(path);
   const bool single = mime_.layout == MimeLayout::single;
@@ -66,6 +88,7 @@ void MimeSource::keep_only(const TypeFilter& filter) {
   }
   mime_.leaves.resize(kept);
   names_.resize(kept);
+  progress_expect(size_ + body_bytes(mime_.leaves));
 }
 
 bool MimeSource::next(SourcePart& part) {
@@ -102,6 +125,7 @@ std::string_view MimeSource::read_body() {
       return {};
     }
     done_ += static_cast<std::uint64_t>(got);
+    progress_read(static_cast<std::uint64_t>(got));
     return {block_.data(), static_cast<std::size_t>(got)};
   }
 }

@@ -75,6 +75,7 @@ class MimeSource final : public PartSource {
  private:
   std::string path_;
   FileDescriptor file_;
+  std::uint64_t size_ = 0;  // the archive's, when opened
   MimeArchive mime_;
   std::vector<std::string> names_;
   bool rfc2045_ = false;

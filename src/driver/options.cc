@@ -47,6 +47,7 @@ constexpr std::array ROWS{
               &usage::SINGLE_FILE, true},
     OptionRow{0, "no-network", &Options::no_network, nullptr,
               &usage::NO_NETWORK},
+    OptionRow{0, "progress", &Options::progress, nullptr, &usage::PROGRESS},
     OptionRow{'h', "help", &Options::help, nullptr, &usage::HELP},
     OptionRow{'V', "version", &Options::version, nullptr, &usage::VERSION},
 };

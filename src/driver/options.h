@@ -22,6 +22,7 @@ struct Options {
   bool single_file = false;                // --single-file (implies -a)
   std::string_view single_file_to;         // --single-file=- ("-" only)
   bool no_network = false;                 // --no-network
+  bool progress = false;                   // --progress
   bool help = false;                       // -h, --help
   bool version = false;                    // -V, --version
 };

@@ -17,6 +17,7 @@
 #include "page_rewrite.h"
 #include "part_decoder.h"
 #include "path_guard.h"
+#include "progress.h"
 #include "transfer_encoding.h"
 
 namespace {
@@ -275,6 +276,7 @@ void SingleFile::decode_part(std::size_t index, Text& block, DecodeSink& sink) {
     // A file that shrank under us ends the body where it ends.
     if (got == 0) break;
     done += static_cast<std::uint64_t>(got);
+    progress_read(static_cast<std::uint64_t>(got));
     const std::string_view run(block.data(), static_cast<std::size_t>(got));
     if (encoding == Encoding::as_is)
       sink.put(run.data(), run.size());

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "progress.h"
+
 // GMime reads the grammar of every header block: fields in any order and
 // case, folding, quoted and RFC 2231 parameters, the boundary. Where bodies
 // begin and end is found here, in one pass over the archive in large reads:
@@ -185,6 +187,7 @@ class Window {
       if (got <= 0) break;
       done += static_cast<std::size_t>(got);
     }
+    progress_read(done);
     return done;
   }
 };

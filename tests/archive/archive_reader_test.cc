@@ -1,10 +1,12 @@
 #include "archive_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
 
+#include "progress.h"
 #include "test_support.h"
 
 namespace {
@@ -140,6 +142,35 @@ TEST_F(ArchiveHeaderTest, CloseDelimiterIsBoundaryThenTwoHyphens) {
   const ArchiveReader reader = open_archive("a.mht");
   for (const CloseCase& c : CLOSE_CASES)
     EXPECT_EQ(is_close_delimiter(reader, c.line), c.closes) << c.line;
+}
+
+// --progress in the default mode: the reader's offset of the file's size;
+// a FIFO has no size to show it against.
+TEST_F(ArchiveHeaderTest, ProgressIsTheReaderOffsetOfTheSize) {
+  const std::string archive =
+      "Content-Type: m; boundary=B\n\n--B\n"
+      "Content-Location: file:///C:/a.htm\nContent-Transfer-Encoding: q\n"
+      "x\ny\nbody\n--B--\n";
+  write_file("a.mht", archive);
+  ProgressMeter meter([] { return std::chrono::nanoseconds{0}; },
+                      [](std::string_view) {}, 80);
+  active_progress = &meter;
+  meter.begin();
+  {
+    ArchiveReader reader = open_archive("a.mht");
+    EXPECT_TRUE(meter.figures().total_known);
+    EXPECT_EQ(meter.figures().total, archive.size());
+    ASSERT_TRUE(skip_to_first_boundary(reader));
+    ASSERT_TRUE(read_part(reader));
+    while (!read_body(reader).empty()) {
+    }
+    EXPECT_EQ(meter.figures().done, archive.size());
+  }
+  ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+  meter.begin();
+  EXPECT_TRUE(run_captured([] { (void)open_archive("pipe"); }).fatal);
+  EXPECT_FALSE(meter.figures().total_known);
+  active_progress = nullptr;
 }
 
 }  // namespace

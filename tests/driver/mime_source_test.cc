@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "archive_reader.h"
+#include "progress.h"
 #include "test_support.h"
+#include "type_filter.h"
 
 namespace {
 
@@ -55,6 +57,38 @@ TEST_F(MimeSourceTest, RefusedArchivesLeaveNoDescriptorOpen) {
   const int fd = ::open("plain.txt", O_RDONLY | O_CLOEXEC);
   EXPECT_GE(fd, 0);
   ::close(fd);
+}
+
+// --progress's scale under -a: the structure's pass over the whole file,
+// then the bodies read back (those --only keeps), one count that only moves
+// forward and ends at its total.
+TEST_F(MimeSourceTest, ProgressCountsTheStructureThenTheBodies) {
+  const std::string archive =
+      "Content-Type: multipart/related; boundary=b\n\n"
+      "--b\nContent-Type: text/html\n\n<p>one</p>\n"
+      "--b\nContent-Type: image/png\n\nPNGDATA\n--b--\n";
+  write_file("a.mht", archive);
+  const std::uint64_t size = archive.size();
+  ProgressMeter meter([] { return std::chrono::nanoseconds{0}; },
+                      [](std::string_view) {}, 80);
+  active_progress = &meter;
+  for (const bool only_images : {false, true}) {
+    SCOPED_TRACE(only_images);
+    meter.begin();
+    MimeSource source("a.mht");
+    EXPECT_EQ(meter.figures().done, size);
+    EXPECT_EQ(meter.figures().total, size + 10 + 7);
+    if (only_images) {
+      source.keep_only(*TypeFilter::parse("image/*"));
+      EXPECT_EQ(meter.figures().total, size + 7);
+    }
+    SourcePart part;
+    while (source.next(part))
+      while (!source.read_body().empty()) {
+      }
+    EXPECT_EQ(meter.figures().done, meter.figures().total);
+  }
+  active_progress = nullptr;
 }
 
 // What a whole body gives, gathered from its runs.
