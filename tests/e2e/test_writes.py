@@ -436,6 +436,10 @@ class Edges(unittest.TestCase):
                 h.write_tree(root, {h.CONF_NAME: h.base64_conf()})
                 fifo = os.path.join(root, "a.mht")
                 os.mkfifo(fifo)
+                # A writer stands before the tool opens the FIFO (which it
+                # does without waiting): it never reads an early end.
+                writer = os.open(fifo, os.O_RDWR)
+                self.addCleanup(os.close, writer)
                 # As the tool starts from a shell: the action is the
                 # default, even where the test runner ignores the signal.
                 proc = subprocess.Popen(
@@ -443,17 +447,15 @@ class Edges(unittest.TestCase):
                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                     preexec_fn=lambda s=signal_number: signal.signal(
                         s, signal.SIG_DFL))
-                with open(fifo, "wb") as writer:
-                    writer.write(first + b"--" + h.BOUNDARY + b"\n"
-                                 b"Content-Location: file:///C:/second.txt\n")
-                    writer.flush()
-                    written = os.path.join(root, "first.txt")
-                    for _ in range(h.TIMEOUT_SECONDS * 100):
-                        if os.path.exists(written):
-                            break
-                        time.sleep(0.01)
-                    proc.send_signal(signal_number)
-                    out, _ = proc.communicate(timeout=h.TIMEOUT_SECONDS)
+                os.write(writer, first + b"--" + h.BOUNDARY + b"\n"
+                         b"Content-Location: file:///C:/second.txt\n")
+                written = os.path.join(root, "first.txt")
+                for _ in range(h.TIMEOUT_SECONDS * 100):
+                    if os.path.exists(written):
+                        break
+                    time.sleep(0.01)
+                proc.send_signal(signal_number)
+                out, _ = proc.communicate(timeout=h.TIMEOUT_SECONDS)
                 self.assertEqual(proc.returncode, -signal_number)
                 self.assertEqual(out, ok_stdout((b"first.txt", 0)))
                 self.assertEqual(sorted(os.listdir(root)),
