@@ -33,6 +33,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+
+from modes import build_binary  # noqa: E402
 
 SHAPES = {"quick": (64, 200), "full": (1024, 2000)}
 BOUNDARY = b"----MultipartBoundary--sInGlEfIlE0123456789abcdef----"
@@ -106,16 +109,6 @@ def write_archive(path, mib, pictures):
                 left -= take
             f.write(b"\r\n")
         f.write(b"--" + BOUNDARY + b"--\r\n")
-
-
-def build_binary():
-    build = os.path.join(ROOT, "build-bench")
-    subprocess.run(["cmake", "-S", ROOT, "-B", build,
-                    "-DCMAKE_BUILD_TYPE=Release"], check=True,
-                   stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build, "-j2", "--target",
-                    "mimeunpack"], check=True, stdout=subprocess.DEVNULL)
-    return os.path.join(build, "mimeunpack")
 
 
 def timed(command, cwd):

@@ -11,11 +11,9 @@ Needs Debian's chromium; exits 77 without it.
 
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
-import zlib
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
@@ -35,15 +33,7 @@ def compact_png(screenshot):
     for row in rows:
         raw += b"\x02" + bytes((a - b) & 255 for a, b in zip(row, above))
         above = row
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data)))
-    return (b"\x89PNG\r\n\x1a\n" +
-            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0,
-                                       0)) +
-            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
-            chunk(b"IEND", b""))
+    return chromium_page.png_bytes(width, height, bytes(raw), 9)
 
 
 def main():

@@ -28,6 +28,7 @@ import os
 import pathlib
 import select
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -316,6 +317,18 @@ def _steady_screenshot(tools, session, deadline):
         previous = shot
         time.sleep(0.2)
     raise TimeoutError("the page never rendered the same twice")
+
+
+def png_bytes(width, height, filtered_rows, level=6):
+    """An RGB PNG of `filtered_rows` (each row with its filter byte first)."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data)))
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0,
+                                       0)) +
+            chunk(b"IDAT", zlib.compress(filtered_rows, level)) +
+            chunk(b"IEND", b""))
 
 
 def screenshot_pixels(png):

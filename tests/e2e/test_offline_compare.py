@@ -33,14 +33,7 @@ def png(width, height, colours):
     """Horizontal stripes of `colours`, 8 rows each."""
     rows = b"".join(b"\0" + bytes(colours[(y // 8) % len(colours)]) * width
                     for y in range(height))
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data)))
-    return (b"\x89PNG\r\n\x1a\n" +
-            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0,
-                                       0)) +
-            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    return chromium_page.png_bytes(width, height, rows)
 
 
 def woff(ttf):
