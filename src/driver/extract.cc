@@ -20,6 +20,7 @@
 #include "offline_links.h"
 #include "options.h"
 #include "output_dir.h"
+#include "output_file.h"
 #include "part_decoder.h"
 #include "path_guard.h"
 #include "progress.h"
@@ -167,7 +168,12 @@ int run(int argc, char** argv) {
   if (page_out && options.archives.size() != 1)
     fail_single_file_output_needs_one_archive();
   set_quiet(options.quiet || options.json || page_out);
-  if (options.progress && !options.quiet) turn_on_progress();
+  if (options.progress && !options.quiet) {
+    turn_on_progress();
+    // A bar on the screen is erased however the run ends, an interrupt
+    // before the first file included.
+    if (active_progress != nullptr) install_signal_cleanup();
+  }
   // The office layout names no types: --only has nothing to go by there.
   std::optional<TypeFilter> only;
   if (options.only_given) {

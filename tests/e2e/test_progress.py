@@ -13,6 +13,7 @@ import os
 import pty
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -89,9 +90,11 @@ def _has_open(pid, fifo):
 
 
 def run_through_fifo(args, arc=ARC, stderr_terminal=True,
-                     stdout_terminal=False):
+                     stdout_terminal=False, interrupt=False):
     """Runs the tool on "pipe", a FIFO fed with arc in two pieces around a
-    pause. Returns (stdout bytes, terminal bytes, stderr bytes, status)."""
+    pause (with `interrupt`, a few bytes after it and then SIGTERM once the
+    bar stands). Returns (stdout bytes, terminal bytes, stderr bytes,
+    status)."""
     root = tempfile.mkdtemp(prefix="mimeunpack-e2e-")
     try:
         h.write_tree(root, {h.CONF_NAME: h.base64_conf()})
@@ -137,7 +140,14 @@ def run_through_fifo(args, arc=ARC, stderr_terminal=True,
                 assert time.monotonic() < deadline
                 time.sleep(0.01)
             time.sleep(PAUSE_SECONDS)
-            os.write(feed, arc[CUT:])
+            if interrupt:
+                os.write(feed, arc[CUT:CUT + 1024])
+                while not DRAW.search(bytes(terminal)):
+                    assert time.monotonic() < deadline, "no bar"
+                    time.sleep(0.01)
+                proc.send_signal(signal.SIGTERM)
+            else:
+                os.write(feed, arc[CUT:])
         finally:
             os.close(feed)
         out, err = proc.communicate(timeout=h.TIMEOUT_SECONDS)
@@ -188,6 +198,15 @@ class Bar(unittest.TestCase):
                 bars, rest = on_terminal(terminal)
                 self.assertTrue(bars)
                 self.assertEqual(rest, PRINTED + failed + tail)
+
+    def test_cleared_when_interrupted(self):
+        # Ended by a signal before any file is written (-l writes none):
+        # the bar still goes, and the signal ends the run as it would.
+        _, terminal, _, status = run_through_fifo(["--progress", "-l"],
+                                                  interrupt=True)
+        self.assertEqual(status, -signal.SIGTERM)
+        bars, _ = on_terminal(terminal)
+        self.assertTrue(bars)
 
     def test_absent(self):
         # Through a pipe, with -q, and without --progress (the default mode
