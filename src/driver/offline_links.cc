@@ -89,6 +89,7 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
     cached_from_ = from;
     cached_base_ = base;
     cache_.clear();
+    cache_bytes_ = 0;
     base_url_ = locations_[from];
     if (!base.empty()) {
       const UrlReference href = parse_reference(base, base_url_.scheme);
@@ -99,7 +100,16 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
   const auto cached = cache_.find(std::string(reference));
   if (cached != cache_.end()) return cached->second;
   std::optional<std::string> path = lookup(from, reference);
-  cache_.emplace(reference, path);
+  // Each entry also costs its node: about 64 bytes beside its texts.
+  const std::size_t cost = 64 + reference.size() + (path ? path->size() : 0);
+  if (cache_bytes_ + cost > RESOLVE_CACHE_BYTES) {
+    cache_.clear();
+    cache_bytes_ = 0;
+  }
+  if (cost <= RESOLVE_CACHE_BYTES) {
+    cache_.emplace(reference, path);
+    cache_bytes_ += cost;
+  }
   return path;
 }
 

@@ -12,6 +12,9 @@
 #include "mime_archive.h"
 #include "url.h"
 
+// What OfflineLinks keeps of the answers it has given, at most.
+constexpr std::size_t RESOLVE_CACHE_BYTES = std::size_t{4} << 20;
+
 // The archive's main page: the part that the multipart/related "start"
 // names, else the first text/html part; npos when there is none.
 std::size_t find_main_page(const MimeArchive& archive);
@@ -79,7 +82,11 @@ class OfflineLinks {
   std::vector<std::size_t> base_directories_;
   std::string base_file_;
   bool base_in_tree_ = false;
+  // Answers for the references met since the base last changed, up to
+  // RESOLVE_CACHE_BYTES: a page of a million distinct references is then
+  // resolved again rather than remembered whole.
   std::unordered_map<std::string, std::optional<std::string>> cache_;
+  std::size_t cache_bytes_ = 0;
 
   void index(const UrlReference& location, std::size_t part);
   void walk_base();

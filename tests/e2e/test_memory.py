@@ -171,6 +171,26 @@ class AnyLayoutMemory(Limited):
                                      (args, name))
             shutil.rmtree(os.path.join(self.root, "h.example"))
 
+    def test_page_of_many_distinct_references(self):
+        self.skip_unless_small_runs_fit()
+        # 400,000 references, each named once and none a part: what the
+        # rewriter remembers of its answers stays within a few MiB.
+        page = b"<!DOCTYPE html><html><body>" + b"".join(
+            b'<img src="pics/p%07d-abcdefghijklmnopqrstuvwxyz.png">\n' % i
+            for i in range(400000)) + b"</body></html>"
+        archive = (b"MIME-Version: 1.0\r\n"
+                   b"Content-Type: multipart/related; boundary=\"b\"\r\n\r\n"
+                   b"--b\r\nContent-Type: text/html\r\n"
+                   b"Content-Location: https://h.example/\r\n"
+                   b"Content-Transfer-Encoding: base64\r\n\r\n" +
+                   base64.encodebytes(page) + b"\r\n--b--\r\n")
+        for args, written in ((["--offline"], "h.example/index.html"),
+                              (["--single-file"], "refs.html")):
+            proc = self.run_limited("refs.mht", archive, args)
+            self.assertEqual(proc.returncode, 0, (args, proc.stdout))
+            with open(os.path.join(self.root, written), "rb") as f:
+                self.assertEqual(f.read(), page, args)
+
 
 if __name__ == "__main__":
     harness.main()
