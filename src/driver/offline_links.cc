@@ -62,6 +62,7 @@ OfflineLinks::OfflineLinks(const MimeArchive& archive,
                            const std::vector<std::string>& names)
     : names_(names), main_page_(find_main_page(archive)) {
   locations_.reserve(archive.leaves.size());
+  readers_.resize(archive.leaves.size());
   for (std::size_t i = 0; i < archive.leaves.size(); ++i) {
     const MimeLeaf& leaf = archive.leaves[i];
     locations_.push_back(absolute_location(leaf));
@@ -85,12 +86,19 @@ std::optional<std::string> OfflineLinks::resolve(std::size_t from,
                    return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b;
                  }))
     return std::nullopt;
-  if (from != cached_from_ || base != cached_base_) {
+  std::size_t against = from;
+  if (!is_base(from) && readers_[from].page != NONE) {
+    against = readers_[from].page;
+    if (base.empty()) base = readers_[from].base;
+  }
+  if (from != cached_from_ || against != cached_against_ ||
+      base != cached_base_) {
     cached_from_ = from;
+    cached_against_ = against;
     cached_base_ = base;
     cache_.clear();
     cache_bytes_ = 0;
-    base_url_ = locations_[from];
+    base_url_ = locations_[against];
     if (!base.empty()) {
       const UrlReference href = parse_reference(base, base_url_.scheme);
       base_url_ = resolve_url(base_url_, href);
@@ -217,8 +225,8 @@ std::size_t OfflineLinks::find_part(const UrlReference& reference) const {
   return hit == files_.end() ? NONE : hit->second;
 }
 
-std::optional<std::string> OfflineLinks::lookup(
-    std::size_t from, std::string_view reference) const {
+std::optional<std::string> OfflineLinks::lookup(std::size_t from,
+                                                std::string_view reference) {
   const UrlReference parsed = parse_reference(reference, base_url_.scheme);
   std::size_t part = NONE;
   if (!parsed.is_absolute() && !parsed.has_authority && base_in_tree_) {
@@ -227,6 +235,9 @@ std::optional<std::string> OfflineLinks::lookup(
     const auto found = parts_.find(url_key(resolve_url(base_url_, parsed)));
     if (found != parts_.end()) part = found->second;
   }
+  if (part != NONE && readers_[part].page == NONE && !is_base(part) &&
+      is_base(from))
+    readers_[part] = Reader{from, cached_base_};
   if (part != NONE && inline_parts_) {
     std::string key(1, INLINE_MARK);
     key.append(std::to_string(part));

@@ -28,7 +28,9 @@ class OfflineLinks {
 
   // The encoded relative path from the file of part `from` to the file of
   // the part that `reference` names, read against `base` (the page's
-  // <base href>, may be empty) and the part's own location. When the
+  // <base href>, may be empty) and the part's own location; a part whose
+  // location can't serve (a stylesheet at a cid: URL, as a browser saves a
+  // <style>) reads against the page that named it first, and its base. When the
   // archive holds no such part: under a base, a relative reference comes
   // back as the absolute URL it names (the page loses its base); nothing
   // otherwise. Costs the length of the reference, not of the base.
@@ -73,8 +75,17 @@ class OfflineLinks {
   std::unordered_map<std::string, std::size_t> files_;
   std::size_t directories_ = 0;
 
+  // readers_[i]: the first page (and its base) that named part i, where
+  // part i's own location can't be read against.
+  struct Reader {
+    std::size_t page = static_cast<std::size_t>(-1);
+    std::string base;
+  };
+  std::vector<Reader> readers_;
+
   // Pages repeat their references: answers are kept for one page and base.
   std::size_t cached_from_ = static_cast<std::size_t>(-1);
+  std::size_t cached_against_ = static_cast<std::size_t>(-1);
   std::string cached_base_;
   UrlReference base_url_;
   // The directories of the base's path from its root (NONE past the last
@@ -92,5 +103,5 @@ class OfflineLinks {
   void walk_base();
   [[nodiscard]] std::size_t find_part(const UrlReference& reference) const;
   std::optional<std::string> lookup(std::size_t from,
-                                    std::string_view reference) const;
+                                    std::string_view reference);
 };

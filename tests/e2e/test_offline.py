@@ -287,6 +287,30 @@ class Offline(unittest.TestCase):
         self.assertTrue(out.endswith(b"\nHlavni stranka: h/a/index.html\n"),
                         out)
 
+    def test_stylesheet_at_a_cid_url_reads_against_its_page(self):
+        # A browser saves a <style> as a part at a cid: URL; its url()s
+        # are read against the page that uses it, and its <base href>.
+        page = (b'<html><head><base href="https://h.example/b/">'
+                b'<link rel="stylesheet" href="cid:css-1@mhtml.blink">'
+                b'</head><body><p>x</p></body></html>')
+        css = b"p { background: url(pic.png) }"
+        data = mime([part([b"Content-Type: text/html",
+                           b"Content-Location: https://h.example/a/"], page),
+                     part([b"Content-Type: text/css",
+                           b"Content-ID: <css-1@mhtml.blink>",
+                           b"Content-Location: cid:css-1@mhtml.blink"], css),
+                     part([b"Content-Type: image/png",
+                           b"Content-Transfer-Encoding: base64",
+                           b"Content-Location: https://h.example/b/pic.png"],
+                          b64(PNG))])
+        _, _, status, files = unpack("s.mht", data, "--offline")
+        self.assertEqual(status, 0)
+        [sheet] = [p for p in files if p.endswith(".css")]
+        [ref] = re.findall(rb"url\(([^)]*)\)", files[sheet])
+        target = posixpath.normpath(posixpath.join(
+            posixpath.dirname(sheet), unquote(ref.decode())))
+        self.assertEqual(files.get(target), PNG, (sheet, ref))
+
 
 if __name__ == "__main__":
     h.main()
