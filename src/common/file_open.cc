@@ -24,6 +24,18 @@ int openat_retrying(int dir, const char* path, int flags, mode_t mode) {
   return fd;
 }
 
+bool write_all(int fd, const void* bytes, std::size_t count) {
+  const char* next = static_cast<const char*>(bytes);
+  while (count > 0) {
+    const ssize_t done = ::write(fd, next, count);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    next += done;
+    count -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
 namespace {
 
 int open_hidden_then_unlink(int dir) {

@@ -95,13 +95,13 @@ class ScratchFile final : public DecodeSink {
   void put(const char* bytes, std::size_t count) override {
     if (buffer_.size() + count > BUFFER) flush();
     if (count >= BUFFER)
-      write_all(bytes, count);
+      send(bytes, count);
     else
       buffer_.append(bytes, count);
   }
   // Writes what waits; false when any write failed.
   bool flush() {
-    write_all(buffer_.data(), buffer_.size());
+    send(buffer_.data(), buffer_.size());
     buffer_.clear();
     return !failed_;
   }
@@ -112,17 +112,8 @@ class ScratchFile final : public DecodeSink {
   std::string buffer_;
   bool failed_ = false;
 
-  void write_all(const char* bytes, std::size_t count) {
-    while (count > 0 && !failed_) {
-      const ssize_t done = ::write(fd_, bytes, count);
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) {
-        failed_ = true;
-        return;
-      }
-      bytes += done;
-      count -= static_cast<std::size_t>(done);
-    }
+  void send(const char* bytes, std::size_t count) {
+    if (!failed_ && !::write_all(fd_, bytes, count)) failed_ = true;
   }
 };
 

@@ -127,15 +127,7 @@ PendingFile::~PendingFile() { discard(); }
 // Not const: it changes the file, if not the object.
 // NOLINTNEXTLINE(readability-make-member-function-const)
 bool PendingFile::write(const void* bytes, std::size_t count) {
-  const char* p = static_cast<const char*>(bytes);
-  while (count > 0) {
-    const ssize_t done = ::write(fd_, p, count);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    p += done;
-    count -= static_cast<std::size_t>(done);
-  }
-  return true;
+  return write_all(fd_, bytes, count);
 }
 
 PendingFile::Commit PendingFile::commit(const char* name) {

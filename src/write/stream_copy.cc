@@ -22,17 +22,6 @@ bool wait_readable(int fd) {
   return true;
 }
 
-bool write_all(int fd, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t done = ::write(fd, bytes, count);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    bytes += done;
-    count -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
 CopyFailure copy_blocks(int from, int to) {
   // A pipe moves into the file without passing through this process; any
   // other stream, or a splice that fails, goes by read and write, which

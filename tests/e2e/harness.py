@@ -98,6 +98,23 @@ def snapshot(root):
     return tree
 
 
+def has_open(pid, path):
+    """Whether process `pid` holds the file at `path` open."""
+    target = os.stat(path)
+    fds = "/proc/%d/fd" % pid
+    try:
+        for name in os.listdir(fds):
+            try:
+                st = os.stat(os.path.join(fds, name))
+            except OSError:
+                continue
+            if (st.st_dev, st.st_ino) == (target.st_dev, target.st_ino):
+                return True
+    except OSError:
+        pass
+    return False
+
+
 def binary():
     """Absolute path of the binary under test."""
     global _binary

@@ -674,11 +674,10 @@ class ArchivePath(Outside):
             proc = subprocess.Popen([h.binary(), "pipe"], cwd=root,
                                     stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE)
-            fifo_id = os.stat(fifo)
             # Close our end only once the tool has the pipe open, or the
             # buffered archive would be dropped.
             deadline = time.monotonic() + 60
-            while not self._has_open(proc.pid, fifo_id):
+            while not h.has_open(proc.pid, fifo):
                 self.assertIsNone(proc.poll())
                 self.assertLess(time.monotonic(), deadline)
                 time.sleep(0.01)
@@ -694,20 +693,6 @@ class ArchivePath(Outside):
                          ["base64.conf", "f.bin", "pipe"])
         shutil.rmtree(root)
         self.assert_outside_untouched()
-
-    @staticmethod
-    def _has_open(pid, st):
-        try:
-            for fd in os.listdir("/proc/%d/fd" % pid):
-                try:
-                    s = os.stat("/proc/%d/fd/%s" % (pid, fd))
-                except OSError:
-                    continue
-                if (s.st_dev, s.st_ino) == (st.st_dev, st.st_ino):
-                    return True
-        except OSError:
-            pass
-        return False
 
 
 if __name__ == "__main__":

@@ -73,22 +73,6 @@ def on_terminal(stream):
     return bars, rest
 
 
-def _has_open(pid, fifo):
-    target = os.stat(fifo)
-    fds = "/proc/%d/fd" % pid
-    try:
-        for name in os.listdir(fds):
-            try:
-                st = os.stat(os.path.join(fds, name))
-            except OSError:
-                continue
-            if (st.st_dev, st.st_ino) == (target.st_dev, target.st_ino):
-                return True
-    except OSError:
-        pass
-    return False
-
-
 def run_through_fifo(args, arc=ARC, stderr_terminal=True,
                      stdout_terminal=False, interrupt=False):
     """Runs the tool on "pipe", a FIFO fed with arc in two pieces around a
@@ -135,7 +119,7 @@ def run_through_fifo(args, arc=ARC, stderr_terminal=True,
             reader.start()
         try:
             deadline = time.monotonic() + h.TIMEOUT_SECONDS
-            while not _has_open(proc.pid, fifo):
+            while not h.has_open(proc.pid, fifo):
                 assert proc.poll() is None, "ended before opening the FIFO"
                 assert time.monotonic() < deadline
                 time.sleep(0.01)
