@@ -54,6 +54,30 @@ void expect_leaves(const MimeArchive& archive, const std::string& bytes,
   }
 }
 
+// A multipart archive of boundary `boundary` around each case's body: its
+// parts' bodies, in order.
+struct Case {
+  std::string_view name, body;
+  std::vector<std::string_view> parts;
+};
+
+void expect_bodies(std::string_view boundary, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    const ScopedTempDir dir;
+    std::string bytes;
+    const MimeArchive archive = parse_bytes(
+        "Content-Type: multipart/mixed; boundary=" + std::string(boundary) +
+            "\r\n\r\n" + std::string(c.body),
+        bytes);
+    ASSERT_EQ(archive.leaves.size(), c.parts.size()) << c.name;
+    for (std::size_t i = 0; i < c.parts.size(); ++i) {
+      const MimeLeaf& leaf = archive.leaves[i];
+      EXPECT_EQ(bytes.substr(leaf.body_offset, leaf.body_length), c.parts[i])
+          << c.name;
+    }
+  }
+}
+
 // A browser's layout: the boundary on a folded line, header fields in any
 // order and case, https and cid locations, a nested alternative, 7bit and
 // binary bodies, a preamble and an epilogue.
@@ -117,10 +141,6 @@ TEST(MimeArchive, ReadsABrowserArchive) {
 
 // The edges of where a body ends, each as Python's email package has it.
 TEST(MimeArchive, CutsBodiesAtDelimiterLines) {
-  struct Case {
-    std::string_view name, body;
-    std::vector<std::string_view> parts;
-  };
   const std::vector<Case> cases = {
       {"lone LF and CR line ends", "--b\n\nA\n--b\r\rB\r--b--", {"A", "B"}},
       {"no close delimiter", "--b\r\n\r\nA\r\n--b\r\n\r\nB\r\n", {"A", "B"}},
@@ -134,20 +154,7 @@ TEST(MimeArchive, CutsBodiesAtDelimiterLines) {
       {"close delimiter first", "pre\r\n--b--\r\nepi\r\n", {"pre\r\n"}},
       {"no delimiter at all", "text\r\n", {"text\r\n"}},
   };
-  for (const Case& c : cases) {
-    const ScopedTempDir dir;
-    std::string bytes;
-    const MimeArchive archive =
-        parse_bytes("Content-Type: multipart/mixed; boundary=b\r\n\r\n" +
-                        std::string(c.body),
-                    bytes);
-    ASSERT_EQ(archive.leaves.size(), c.parts.size()) << c.name;
-    for (std::size_t i = 0; i < c.parts.size(); ++i) {
-      const MimeLeaf& leaf = archive.leaves[i];
-      EXPECT_EQ(bytes.substr(leaf.body_offset, leaf.body_length), c.parts[i])
-          << c.name;
-    }
-  }
+  expect_bodies("b", cases);
 }
 
 TEST(MimeArchive, TellsSinglePartsAndFilesThatAreNotMime) {
@@ -179,10 +186,6 @@ TEST(MimeArchive, TellsSinglePartsAndFilesThatAreNotMime) {
 // Where an inner multipart ends when an outer delimiter comes first, which
 // boundary wins when two match, and what is a look-alike.
 TEST(MimeArchive, NestedMultipartsEndAtAnyOpenBoundary) {
-  struct Case {
-    std::string_view name, body;
-    std::vector<std::string_view> parts;
-  };
   const std::vector<Case> cases = {
       {"inner cut by the outer delimiter, one line end per level",
        "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
@@ -209,20 +212,7 @@ TEST(MimeArchive, NestedMultipartsEndAtAnyOpenBoundary) {
        "Content-Type: text/css\r\n\r\nC\r\n--o--\r\n",
        {"C"}},
   };
-  for (const Case& c : cases) {
-    const ScopedTempDir dir;
-    std::string bytes;
-    const MimeArchive archive =
-        parse_bytes("Content-Type: multipart/mixed; boundary=o\r\n\r\n" +
-                        std::string(c.body),
-                    bytes);
-    ASSERT_EQ(archive.leaves.size(), c.parts.size()) << c.name;
-    for (std::size_t i = 0; i < c.parts.size(); ++i) {
-      const MimeLeaf& leaf = archive.leaves[i];
-      EXPECT_EQ(bytes.substr(leaf.body_offset, leaf.body_length), c.parts[i])
-          << c.name;
-    }
-  }
+  expect_bodies("o", cases);
 }
 
 // Each shape once cost a read for every look-alike or every level of
